@@ -1,0 +1,164 @@
+#include "CFile.h"
+#include "SystemCalls.h"
+
+BOOL CFileException::GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext) const
+{
+    if (pnHelpContext != NULL)
+        *pnHelpContext = 0;
+    if (lpszError == NULL || nMaxError == 0)
+        return FALSE;
+
+    char* pszSystem = NULL;
+    DWORD cch = ::FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                     FORMAT_MESSAGE_IGNORE_INSERTS,
+                                 NULL, (DWORD)m_lOsError, 0, (char*)&pszSystem, 0, NULL);
+    CString strText;
+    if (cch != 0 && pszSystem != NULL)
+    {
+        while (cch > 0 &&
+               (pszSystem[cch - 1] == '\r' || pszSystem[cch - 1] == '\n' || pszSystem[cch - 1] == ' '))
+            --cch;
+        strText = CString(pszSystem, (int)cch);
+    }
+    if (pszSystem != NULL)
+        ::LocalFree(pszSystem);
+    if (strText.IsEmpty())
+    {
+        char szCode[32];
+        wsprintfA(szCode, "Error %ld", m_lOsError);
+        strText = szCode;
+    }
+
+    lstrcpynA(lpszError, strText, (int)nMaxError);
+    return TRUE;
+}
+
+BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError)
+{
+    Abort();
+
+    DWORD dwAccess = 0;
+    switch (nOpenFlags & 3)
+    {
+    case modeRead:
+        dwAccess = GENERIC_READ;
+        break;
+    case modeWrite:
+        dwAccess = GENERIC_WRITE;
+        break;
+    default:
+        dwAccess = GENERIC_READ | GENERIC_WRITE;
+        break;
+    }
+
+    DWORD dwShareMode = 0;
+    switch (nOpenFlags & 0x70)
+    {
+    case shareDenyWrite:
+        dwShareMode = FILE_SHARE_READ;
+        break;
+    case shareDenyRead:
+        dwShareMode = FILE_SHARE_WRITE;
+        break;
+    case shareDenyNone:
+        dwShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        break;
+    default: // shareCompat, shareExclusive
+        dwShareMode = 0;
+        break;
+    }
+
+    DWORD dwCreation = OPEN_EXISTING;
+    if (nOpenFlags & modeCreate)
+        dwCreation = (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+
+    HANDLE hFile =
+        sys.CreateFileA(pszFileName, dwAccess, dwShareMode, NULL, dwCreation, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+    {
+        if (pError != NULL)
+            pError->Set((LONG)::GetLastError(), pszFileName);
+        return FALSE;
+    }
+    m_hFile = hFile;
+    m_strFileName = pszFileName;
+    return TRUE;
+}
+
+BOOL CFile::Write(const void* pBuf, DWORD nCount, CFileException* pError)
+{
+    DWORD nWritten = 0;
+    if (!sys.WriteFile(m_hFile, pBuf, nCount, &nWritten, NULL))
+    {
+        pError->Set((LONG)::GetLastError(), m_strFileName);
+        return FALSE;
+    }
+    if (nWritten != nCount)
+    {
+        pError->Set(ERROR_DISK_FULL, m_strFileName);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CFile::Flush(CFileException* pError)
+{
+    if (!sys.FlushFileBuffers(m_hFile))
+    {
+        pError->Set((LONG)::GetLastError(), m_strFileName);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CFile::Close(CFileException* pError)
+{
+    HANDLE hFile = m_hFile;
+    m_hFile = INVALID_HANDLE_VALUE;
+    if (hFile != INVALID_HANDLE_VALUE && !sys.CloseHandle(hFile))
+    {
+        pError->Set((LONG)::GetLastError(), m_strFileName);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+void CFile::Abort()
+{
+    if (m_hFile != INVALID_HANDLE_VALUE)
+        sys.CloseHandle(m_hFile);
+    m_hFile = INVALID_HANDLE_VALUE;
+}
+
+BOOL CFile::Remove(const char* pszFileName, CFileException* pError)
+{
+    if (!sys.DeleteFileA(pszFileName))
+    {
+        if (pError != NULL)
+            pError->Set((LONG)::GetLastError(), pszFileName);
+        return FALSE;
+    }
+    return TRUE;
+}
+
+BOOL CFile::IsSameFile(const char* pszFileName1, const char* pszFileName2)
+{
+    BY_HANDLE_FILE_INFORMATION aInfo[2];
+    const char* apszNames[2] = {pszFileName1, pszFileName2};
+    for (int i = 0; i < 2; i++)
+    {
+        // No access asked, and every kind of sharing allowed: this disturbs nobody who has the file open.
+        HANDLE hFile =
+            sys.CreateFileA(apszNames[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        if (hFile == INVALID_HANDLE_VALUE)
+            return FALSE;
+        BOOL bKnown = ::GetFileInformationByHandle(hFile, &aInfo[i]);
+        sys.CloseHandle(hFile);
+        if (!bKnown)
+            return FALSE;
+    }
+    return aInfo[0].dwVolumeSerialNumber == aInfo[1].dwVolumeSerialNumber &&
+           aInfo[0].nFileIndexHigh == aInfo[1].nFileIndexHigh &&
+           aInfo[0].nFileIndexLow == aInfo[1].nFileIndexLow;
+}

@@ -1,0 +1,64 @@
+// Files. Unlike a throwing framework, every operation that can fail returns FALSE and describes the
+// failure in the CFileException it is given.
+#pragma once
+
+#include "CString.h"
+
+class CFileException
+{
+public:
+    CFileException() : m_lOsError(ERROR_SUCCESS) {}
+
+    void Set(LONG lOsError, const char* pszFileName)
+    {
+        m_lOsError = lOsError;
+        m_strFileName = pszFileName;
+    }
+
+    // The system's description of the failure, cut to nMaxError - 1 characters and zero-terminated.
+    BOOL GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext = NULL) const;
+
+    LONG m_lOsError;       // the Win32 error code
+    CString m_strFileName; // the file the failure concerns
+};
+
+class CFile
+{
+public:
+    enum OpenFlags
+    {
+        modeRead = 0x0000,
+        modeWrite = 0x0001,
+        modeReadWrite = 0x0002,
+        shareCompat = 0x0000, // treated as exclusive
+        shareExclusive = 0x0010,
+        shareDenyWrite = 0x0020,
+        shareDenyRead = 0x0030,
+        shareDenyNone = 0x0040,
+        modeCreate = 0x1000,     // create the file, or truncate it unless modeNoTruncate
+        modeNoTruncate = 0x2000, // with modeCreate: open an existing file as it is
+    };
+
+    CFile() : m_hFile(INVALID_HANDLE_VALUE) {}
+    ~CFile() { Abort(); }
+    CFile(const CFile&) = delete;
+    CFile& operator=(const CFile&) = delete;
+
+    BOOL Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError = NULL);
+    // Writes all nCount bytes; a short write counts as a full disk.
+    BOOL Write(const void* pBuf, DWORD nCount, CFileException* pError);
+    // Puts everything written so far on the disk.
+    BOOL Flush(CFileException* pError);
+    BOOL Close(CFileException* pError);
+    // Closes the file if it is open, ignoring any failure.
+    void Abort();
+    BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
+
+    // Deletes a file; never a folder.
+    static BOOL Remove(const char* pszFileName, CFileException* pError = NULL);
+    // TRUE when both names lead to one and the same existing file.
+    static BOOL IsSameFile(const char* pszFileName1, const char* pszFileName2);
+
+    HANDLE m_hFile;
+    CString m_strFileName;
+};

@@ -1,0 +1,27 @@
+#include "SystemCalls.h"
+
+const SystemCalls kRealSystemCalls = {
+    .RegOpenKeyExA = ::RegOpenKeyExA,
+    .RegQueryValueExA = ::RegQueryValueExA,
+    .RegCreateKeyA = ::RegCreateKeyA,
+    .RegSetValueExA = ::RegSetValueExA,
+    .RegCloseKey = ::RegCloseKey,
+
+    .OpenFileMappingA = ::OpenFileMappingA,
+    .MapViewOfFile = ::MapViewOfFile,
+    .UnmapViewOfFile = ::UnmapViewOfFile,
+    .CloseHandle = ::CloseHandle,
+
+    .FindResourceA = ::FindResourceA,
+    .SizeofResource = ::SizeofResource,
+    .LoadResource = ::LoadResource,
+    .LockResource = ::LockResource,
+
+    .CreateFileA = ::CreateFileA,
+    .WriteFile = ::WriteFile,
+    .FlushFileBuffers = ::FlushFileBuffers,
+    .MoveFileExA = ::MoveFileExA,
+    .DeleteFileA = ::DeleteFileA,
+};
+
+SystemCalls sys = kRealSystemCalls;

@@ -1,0 +1,40 @@
+// The system calls behind the registry, shared-memory, resource and file code, gathered in one table
+// whose entries default to the real Win32 functions. Code calls them as sys.RegOpenKeyExA(...); a test
+// swaps one entry to make that call fail where the real system cannot be made to (access denied, a full
+// disk, an unloadable resource).
+#pragma once
+
+#include <windows.h>
+
+struct SystemCalls
+{
+    // Registry
+    decltype(&::RegOpenKeyExA) RegOpenKeyExA;
+    decltype(&::RegQueryValueExA) RegQueryValueExA;
+    decltype(&::RegCreateKeyA) RegCreateKeyA;
+    decltype(&::RegSetValueExA) RegSetValueExA;
+    decltype(&::RegCloseKey) RegCloseKey;
+
+    // Named shared memory
+    decltype(&::OpenFileMappingA) OpenFileMappingA;
+    decltype(&::MapViewOfFile) MapViewOfFile;
+    decltype(&::UnmapViewOfFile) UnmapViewOfFile;
+    decltype(&::CloseHandle) CloseHandle;
+
+    // Resources of the running module
+    decltype(&::FindResourceA) FindResourceA;
+    decltype(&::SizeofResource) SizeofResource;
+    decltype(&::LoadResource) LoadResource;
+    decltype(&::LockResource) LockResource;
+
+    // Files
+    decltype(&::CreateFileA) CreateFileA;
+    decltype(&::WriteFile) WriteFile;
+    decltype(&::FlushFileBuffers) FlushFileBuffers;
+    decltype(&::MoveFileExA) MoveFileExA;
+    decltype(&::DeleteFileA) DeleteFileA;
+};
+
+// The table in use, and the real functions it starts as.
+extern SystemCalls sys;
+extern const SystemCalls kRealSystemCalls;
