@@ -1,0 +1,13 @@
+#include "dialog/AboutDlg.h"
+
+CAboutDlg::CAboutDlg() : CDialog(IDD) {}
+
+CAboutDlg::~CAboutDlg() {}
+
+void CAboutDlg::DoDataExchange(CDataExchange* pDX)
+{
+    CDialog::DoDataExchange(pDX);
+}
+
+BEGIN_MESSAGE_MAP(CAboutDlg, CDialog)
+END_MESSAGE_MAP()

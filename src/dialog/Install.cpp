@@ -1,0 +1,166 @@
+// "Install": writes the database where the target path says, removes the host's stale price list,
+// records the creation date in the host's settings, and ends the dialog.
+#include "dialog/Outcome.h"
+#include "dialog/QuillbrookDlg.h"
+#include "package/PackageIds.h"
+#include "platform/CAtomicFile.h"
+#include "platform/SystemCalls.h"
+#include "registry/HostRegistry.h"
+
+#include <shlobj.h>
+
+namespace
+{
+const char kPackageIncompleteText[] = "This Pricelist Setup has been incorrectly generated, setup aborted.";
+const char kSuccessText[] = "Pricelist successfully installed";
+
+// The database carried by the package, straight from the executable's mapped resources.
+struct Payload
+{
+    const void* pData;
+    DWORD cbData;
+};
+
+bool FindPayload(Payload* pPayload)
+{
+    HRSRC hResInfo = sys.FindResourceA(NULL, MAKEINTRESOURCEA(MDB_DATABASE), PACKAGE_PAYLOAD_TYPE);
+    if (hResInfo == NULL)
+        return false;
+    pPayload->cbData = sys.SizeofResource(NULL, hResInfo);
+    HGLOBAL hResData = sys.LoadResource(NULL, hResInfo);
+    pPayload->pData = hResData ? sys.LockResource(hResData) : NULL;
+    return pPayload->pData != NULL;
+}
+
+// The path before its last backslash; empty when there is none.
+CString FolderOf(const CString& strPath)
+{
+    return strPath.Left(strPath.ReverseFind('\\'));
+}
+
+// Creates the folder and every missing folder above it. Whatever goes wrong shows later, when the
+// file cannot be opened there.
+void CreateFolderWithParents(const CString& strFolder)
+{
+    HMODULE hShell = GetModuleHandleA("shell32.dll");
+    if (hShell == NULL)
+        hShell = LoadLibraryA("shell32.dll");
+    if (hShell == NULL)
+        return;
+    typedef int(WINAPI * PFNSHCREATEDIRECTORYEXA)(HWND, LPCSTR, const SECURITY_ATTRIBUTES*);
+    auto pfnCreate = (PFNSHCREATEDIRECTORYEXA)(void*)GetProcAddress(hShell, "SHCreateDirectoryExA");
+    if (pfnCreate != NULL)
+        pfnCreate(NULL, strFolder, NULL);
+}
+
+CString ErrorText(const CFileException& error)
+{
+    char szError[255];
+    error.GetErrorMessage(szError, sizeof szError);
+    return CString(szError);
+}
+
+// Asks whether to try opening the target again; never asks when nobody is there to answer.
+bool AskToRetry(BOOL bUnattended, const CString& strTargetPath, const CFileException& error)
+{
+    if (bUnattended)
+        return false;
+    CString strMessage = "Couldn't open file " + strTargetPath + "\n(" + ErrorText(error) +
+                         ")\nPlease close Dravik before installing this pricelist";
+    return AfxMessageBox(strMessage, MB_RETRYCANCEL | MB_ICONERROR, 0) != IDCANCEL;
+}
+
+// The host's stale price list keeps its own name but is looked for beside the new database. It is
+// removed only when that name is a plain file name directly in the target's folder, and never when it
+// leads to the database just installed.
+void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
+{
+    if (strStaleValue.IsEmpty())
+        return;
+    CString strStaleName = strStaleValue.Mid(strStaleValue.ReverseFind('\\') + 1);
+    if (strStaleName.IsEmpty() || strStaleName == "." || strStaleName == ".." ||
+        strStaleName.ReverseFind('/') >= 0 || strStaleName.ReverseFind(':') >= 0)
+        return;
+
+    CString strStalePath = FolderOf(strTargetPath) + "\\" + strStaleName;
+    if (CFile::IsSameFile(strStalePath, strTargetPath))
+        return;
+    CFile::Remove(strStalePath);
+}
+} // namespace
+
+void CQuillbrookDlg::OnOK()
+{
+    // Without a target an attended run waits for "Browse..."; an unattended one asks for a file once.
+    if (m_strTargetPath.IsEmpty())
+    {
+        if (!m_bUnattended)
+            return;
+        OnBrowse();
+    }
+
+    Payload payload;
+    if (!FindPayload(&payload))
+    {
+        if (!m_bUnattended)
+            AfxMessageBox(kPackageIncompleteText, MB_OK, 0);
+        SetOutcome(OUTCOME_PACKAGE_INCOMPLETE);
+        CDialog::OnOK();
+        return;
+    }
+
+    CreateFolderWithParents(FolderOf(m_strTargetPath));
+
+    // The target changes from the old database to the complete new one in one step. While another
+    // process (above all the host) holds it open, the user is asked to close it and try again.
+    CAtomicFile file;
+    CFileException error;
+    while (!file.Open(m_strTargetPath, &error))
+    {
+        if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
+        {
+            SetOutcome(OUTCOME_TARGET_NOT_OPENED);
+            CDialog::OnOK();
+            return;
+        }
+    }
+
+    if (!file.Write(payload.pData, payload.cbData, &error))
+    {
+        // Nothing has changed on the disk. Attended, the dialog stays so that the user can make room
+        // and try again; unattended, the run ends with its status and no box to answer.
+        SetOutcome(OUTCOME_WRITE_FAILED);
+        if (m_bUnattended)
+            CDialog::OnOK();
+        else
+            AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) +
+                              ")\nThe file has been left as it was.",
+                          MB_OK | MB_ICONERROR, 0);
+        return;
+    }
+
+    while (!file.Replace(&error))
+    {
+        if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
+        {
+            file.Abort();
+            SetOutcome(OUTCOME_TARGET_NOT_OPENED);
+            CDialog::OnOK();
+            return;
+        }
+    }
+
+    RemoveStaleFile(m_strTargetPath,
+                    ReadRegistryString(LoadPackageString(REG_SETTINGS_KEY), "CheminTarifsMgr", ""));
+
+    // The creation date, stored as the package gives it; a failed write goes unnoticed by design.
+    CString strDateKey = LoadCountryKey();
+    CString strDate = LoadPackageString(REG_TARIFF_DATE);
+    if (!strDateKey.IsEmpty() && !strDate.IsEmpty())
+        WriteRegistryString(strDateKey, "date_creation_tarif", strDate, 1);
+
+    if (!m_bUnattended)
+        AfxMessageBox(kSuccessText, MB_OK, 0);
+    SetOutcome(OUTCOME_INSTALLED);
+    CDialog::OnOK();
+}

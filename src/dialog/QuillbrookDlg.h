@@ -1,0 +1,53 @@
+// The installer's one window: shows where the price list goes, and installs it.
+#pragma once
+
+#include "platform/Afx.h"
+#include "dialog/resource.h"
+
+class CQuillbrookDlg : public CDialog
+{
+public:
+    explicit CQuillbrookDlg(CWnd* pParent = NULL);
+
+    enum
+    {
+        IDD = IDD_QUILLBROOK_DIALOG
+    };
+
+    // The package's settings (package/PackageLoaders.cpp). A text entry reads as empty when absent; a
+    // flag reads as 1 or 0, or as nID itself when absent, so a missing flag counts as set.
+    static CString LoadPackageString(UINT nID);
+    static int LoadPackageFlag(UINT nID);
+
+    BOOL m_bUnattended; // install at once, without the installation's messages
+
+protected:
+    CButton m_btnInstall;
+    CButton m_btnBrowse;
+    CString m_strTargetPath; // full path of the database file to write; may be empty
+    int m_bUseSharedFolder;  // nonzero: the path is composed under the common application-data folder
+    HICON m_hIcon;
+
+    void DoDataExchange(CDataExchange* pDX) override;
+    BOOL OnInitDialog() override;
+    void OnOK() override;     // the install procedure (Install.cpp)
+    void OnCancel() override; // asks before leaving (WindowChrome.cpp)
+
+    // The target path as the package and the host's settings give it (TargetPath.cpp).
+    static CString SharedFolderTargetPath();
+    static CString RegistryTargetPath();
+    // The package's country key with every "HKEY_LOCAL_MACHINE\" removed.
+    static CString LoadCountryKey();
+
+    BOOL ConfirmExit();
+    afx_msg void OnSysCommand(UINT nID, LPARAM lParam);
+    afx_msg void OnPaint();
+    afx_msg HCURSOR OnQueryDragIcon();
+    afx_msg void OnClose();
+    afx_msg void OnBrowse();
+
+    DECLARE_MESSAGE_MAP()
+};
+
+// Where the minimised window draws its icon: centred in the client area, rounding toward zero.
+POINT MinimizedIconOrigin(const RECT& rcClient, int cxIcon, int cyIcon);

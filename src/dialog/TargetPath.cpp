@@ -1,0 +1,49 @@
+// Where the database goes: the path the package and the host's settings give, and "Browse...".
+#include "dialog/QuillbrookDlg.h"
+#include "package/PackageIds.h"
+#include "platform/CFileDialog.h"
+#include "registry/HostRegistry.h"
+
+#include <shlobj.h>
+
+// <common app data>\HalveroGroup\PriceList\CAT-<137>\<136>\PriceList<136>.mdb
+CString CQuillbrookDlg::SharedFolderTargetPath()
+{
+    // Should the system not know the folder, the path starts at its first backslash.
+    CString strFolder;
+    ::SHGetSpecialFolderPathA(NULL, strFolder.GetBufferSetLength(MAX_PATH), CSIDL_COMMON_APPDATA, FALSE);
+    strFolder.ReleaseBuffer();
+
+    CString strSettingsKey = LoadPackageString(REG_SETTINGS_KEY);
+    CString strPathValue = LoadPackageString(REG_PATH_VALUE);
+    return strFolder + "\\HalveroGroup\\PriceList\\CAT-" + strPathValue + "\\" + strSettingsKey +
+           "\\PriceList" + strSettingsKey + ".mdb";
+}
+
+// The host's own setting, taken as it stands; empty when the package names no settings key.
+CString CQuillbrookDlg::RegistryTargetPath()
+{
+    CString strSettingsKey = LoadPackageString(REG_SETTINGS_KEY);
+    CString strPathValue = LoadPackageString(REG_PATH_VALUE);
+    if (strSettingsKey.IsEmpty())
+        return CString();
+    return ReadRegistryString(strSettingsKey, strPathValue, "");
+}
+
+void CQuillbrookDlg::OnBrowse()
+{
+    // The save dialog opens where the current path points; only the backslash separates.
+    int nPos = m_strTargetPath.ReverseFind('\\');
+    CString strFileName = m_strTargetPath.Mid(nPos + 1);
+    CString strFolder = m_strTargetPath.Left(nPos);
+
+    CFileDialog dlg(FALSE, ".mdb", strFileName, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
+                    "MDB files(*.mdb)|*.mdb||", this, 0, TRUE);
+    dlg.GetOFN().lpstrInitialDir = strFolder;
+    if (dlg.DoModal() != IDOK)
+        return;
+
+    m_strTargetPath = dlg.GetPathName();
+    UpdateData(FALSE);
+    m_btnInstall.ShowWindow(SW_SHOW);
+}
