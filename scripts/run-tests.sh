@@ -1,0 +1,16 @@
+#!/usr/bin/env bash
+# Builds everything and runs every test: the format check, the Windows tests under Wine on a private X
+# display, and the checks of the built files. Extra arguments go to ctest (for example -R CString).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+if [ -z "${QB_IN_XVFB:-}" ]; then
+    scripts/build.sh
+    export QB_IN_XVFB=1
+    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+
+source scripts/wine-env.sh
+wine_start
+trap wine_stop EXIT
+ctest --test-dir build --output-on-failure --timeout 300 "$@"

@@ -1,0 +1,290 @@
+#include "TestSupport.h"
+
+#include <stdexcept>
+
+namespace qbtest
+{
+namespace
+{
+[[noreturn]] void Fail(const std::string& what)
+{
+    throw std::runtime_error(what + " (error " + std::to_string(GetLastError()) + ")");
+}
+} // namespace
+
+std::string BinDir()
+{
+    char path[MAX_PATH];
+    DWORD n = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string s(path, n);
+    return s.substr(0, s.rfind('\\'));
+}
+
+ScopedTempDir::ScopedTempDir(const char* tag)
+{
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    static unsigned counter;
+    for (;;)
+    {
+        path_ = std::string(temp) + tag + "-" + std::to_string(GetCurrentProcessId()) + "-" +
+                std::to_string(++counter);
+        if (CreateDirectoryA(path_.c_str(), nullptr))
+            return;
+        if (GetLastError() != ERROR_ALREADY_EXISTS)
+            Fail("CreateDirectory " + path_);
+    }
+}
+
+ScopedTempDir::~ScopedTempDir()
+{
+    RemoveTree(path_);
+}
+
+void RemoveTree(const std::string& path)
+{
+    DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES)
+        return;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    {
+        for (const std::string& name : ListFolder(path))
+            RemoveTree(path + "\\" + name);
+        RemoveDirectoryA(path.c_str());
+    }
+    else
+    {
+        SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(path.c_str());
+    }
+}
+
+bool FileExists(const std::string& path)
+{
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+Bytes ReadFileBytes(const std::string& path)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        Fail("open " + path);
+    Bytes bytes(GetFileSize(h, nullptr));
+    DWORD read = 0;
+    BOOL ok = bytes.empty() || ReadFile(h, bytes.data(), (DWORD)bytes.size(), &read, nullptr);
+    CloseHandle(h);
+    if (!ok || read != bytes.size())
+        Fail("read " + path);
+    return bytes;
+}
+
+void WriteFileBytes(const std::string& path, const Bytes& bytes)
+{
+    HANDLE h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE)
+        Fail("create " + path);
+    DWORD written = 0;
+    BOOL ok = bytes.empty() || WriteFile(h, bytes.data(), (DWORD)bytes.size(), &written, nullptr);
+    CloseHandle(h);
+    if (!ok || written != bytes.size())
+        Fail("write " + path);
+}
+
+std::vector<std::string> ListFolder(const std::string& folder)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &data);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do
+    {
+        std::string name = data.cFileName;
+        if (name != "." && name != "..")
+            names.push_back(name);
+    } while (FindNextFileA(h, &data));
+    FindClose(h);
+    return names;
+}
+
+Bytes PatternBytes(size_t size, unsigned seed)
+{
+    Bytes bytes(size);
+    unsigned x = seed * 2654435761u + 1;
+    for (size_t i = 0; i < size; i++)
+    {
+        x ^= x << 13;
+        x ^= x >> 17;
+        x ^= x << 5;
+        bytes[i] = (unsigned char)x;
+    }
+    return bytes;
+}
+
+ChildProcess::ChildProcess(const std::string& commandLine)
+{
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    std::string mutableLine = commandLine;
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                        &info_))
+        Fail("CreateProcess " + commandLine);
+}
+
+ChildProcess::~ChildProcess()
+{
+    if (WaitForSingleObject(info_.hProcess, 0) == WAIT_TIMEOUT)
+        Kill();
+    CloseHandle(info_.hThread);
+    CloseHandle(info_.hProcess);
+}
+
+bool ChildProcess::Wait(DWORD timeoutMs)
+{
+    return WaitForSingleObject(info_.hProcess, timeoutMs) == WAIT_OBJECT_0;
+}
+
+DWORD ChildProcess::ExitCode() const
+{
+    DWORD code = 0;
+    GetExitCodeProcess(info_.hProcess, &code);
+    return code;
+}
+
+void ChildProcess::Kill()
+{
+    TerminateProcess(info_.hProcess, 255);
+    WaitForSingleObject(info_.hProcess, 10000);
+}
+
+RunResult Run(const std::string& commandLine, DWORD timeoutMs)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE readEnd, writeEnd;
+    if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
+        Fail("CreatePipe");
+    SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+    si.hStdOutput = writeEnd;
+    si.hStdError = writeEnd;
+    PROCESS_INFORMATION pi;
+    std::string mutableLine = commandLine;
+    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        Fail("CreateProcess " + commandLine);
+    CloseHandle(writeEnd);
+
+    RunResult result = {};
+    char buffer[4096];
+    DWORD read;
+    while (ReadFile(readEnd, buffer, sizeof buffer, &read, nullptr) && read > 0)
+        result.output.append(buffer, read);
+    CloseHandle(readEnd);
+    if (WaitForSingleObject(pi.hProcess, timeoutMs) != WAIT_OBJECT_0)
+        TerminateProcess(pi.hProcess, 255);
+    GetExitCodeProcess(pi.hProcess, &result.exitCode);
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return result;
+}
+
+std::string Quote(const std::string& argument)
+{
+    // Enough for the paths and texts of these tests: no embedded quotes or trailing backslashes.
+    return "\"" + argument + "\"";
+}
+
+ScopedRegKey::ScopedRegKey(HKEY hive, const std::string& subKey) : hive_(hive), subKey_(subKey)
+{
+    HKEY key;
+    if (RegCreateKeyExA(hive_, subKey_.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        Fail("RegCreateKeyEx " + subKey);
+    RegCloseKey(key);
+}
+
+ScopedRegKey::~ScopedRegKey()
+{
+    DeleteRegTree(hive_, subKey_);
+}
+
+void ScopedRegKey::SetRaw(const std::string& name, DWORD type, const void* data, DWORD size) const
+{
+    HKEY key;
+    if (RegOpenKeyExA(hive_, subKey_.c_str(), 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+        Fail("RegOpenKeyEx " + subKey_);
+    LONG rc = RegSetValueExA(key, name.c_str(), 0, type, (const BYTE*)data, size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        Fail("RegSetValueEx " + name);
+}
+
+void ScopedRegKey::SetString(const std::string& name, const std::string& value) const
+{
+    SetRaw(name, REG_SZ, value.c_str(), (DWORD)value.size() + 1);
+}
+
+void ScopedRegKey::SetDword(const std::string& name, DWORD value) const
+{
+    SetRaw(name, REG_DWORD, &value, sizeof value);
+}
+
+void DeleteRegTree(HKEY hive, const std::string& subKey)
+{
+    HKEY key;
+    if (RegOpenKeyExA(hive, subKey.c_str(), 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS)
+        return;
+    char name[256];
+    while (RegEnumKeyA(key, 0, name, sizeof name) == ERROR_SUCCESS)
+        DeleteRegTree(hive, subKey + "\\" + name);
+    RegCloseKey(key);
+    RegDeleteKeyA(hive, subKey.c_str());
+}
+
+bool ReadRegValue(HKEY hive, const std::string& subKey, const std::string& name, Bytes* data, DWORD* type)
+{
+    HKEY key;
+    if (RegOpenKeyExA(hive, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = 0, valueType = 0;
+    bool found = RegQueryValueExA(key, name.c_str(), nullptr, &valueType, nullptr, &size) == ERROR_SUCCESS;
+    if (found)
+    {
+        data->assign(size, 0);
+        RegQueryValueExA(key, name.c_str(), nullptr, &valueType, data->data(), &size);
+        data->resize(size);
+        if (type != nullptr)
+            *type = valueType;
+    }
+    RegCloseKey(key);
+    return found;
+}
+
+bool RegKeyExists(HKEY hive, const std::string& subKey)
+{
+    HKEY key;
+    if (RegOpenKeyExA(hive, subKey.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS)
+        return false;
+    RegCloseKey(key);
+    return true;
+}
+
+ScopedLightMode::ScopedLightMode(DWORD flag)
+{
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, "Dravik ModeLight");
+    if (mapping_ == nullptr)
+        Fail("CreateFileMapping");
+    DWORD* view = (DWORD*)MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    *view = flag;
+    UnmapViewOfFile(view);
+}
+
+ScopedLightMode::~ScopedLightMode()
+{
+    CloseHandle(mapping_);
+}
+} // namespace qbtest

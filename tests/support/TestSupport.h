@@ -1,0 +1,124 @@
+// Helpers shared by the tests: files and folders, child processes, the registry, and the system-call
+// table. Everything runs inside Wine, so paths are Windows paths.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/SystemCalls.h"
+
+namespace qbtest
+{
+using Bytes = std::vector<unsigned char>;
+
+// The folder of the running test program, where the build puts every executable.
+std::string BinDir();
+
+// A fresh folder under the temporary folder, removed with its contents on destruction.
+class ScopedTempDir
+{
+public:
+    explicit ScopedTempDir(const char* tag = "qbtest");
+    ~ScopedTempDir();
+    ScopedTempDir(const ScopedTempDir&) = delete;
+    ScopedTempDir& operator=(const ScopedTempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "\\" + name; }
+
+private:
+    std::string path_;
+};
+
+void RemoveTree(const std::string& path);
+bool FileExists(const std::string& path);
+Bytes ReadFileBytes(const std::string& path);
+void WriteFileBytes(const std::string& path, const Bytes& bytes);
+// The names in a folder (files and folders, without "." and "..").
+std::vector<std::string> ListFolder(const std::string& folder);
+
+// Deterministic filler: the same seed gives the same bytes.
+Bytes PatternBytes(size_t size, unsigned seed);
+
+// A program started with a command line; killed on destruction if still running.
+class ChildProcess
+{
+public:
+    explicit ChildProcess(const std::string& commandLine);
+    ~ChildProcess();
+    ChildProcess(const ChildProcess&) = delete;
+    ChildProcess& operator=(const ChildProcess&) = delete;
+
+    DWORD pid() const { return info_.dwProcessId; }
+    HANDLE handle() const { return info_.hProcess; }
+    // True once the process has ended within timeoutMs.
+    bool Wait(DWORD timeoutMs);
+    DWORD ExitCode() const;
+    void Kill();
+
+private:
+    PROCESS_INFORMATION info_ = {};
+};
+
+struct RunResult
+{
+    DWORD exitCode;
+    std::string output; // stdout and stderr together
+};
+// Runs a console program to its end and collects what it printed.
+RunResult Run(const std::string& commandLine, DWORD timeoutMs = 60000);
+std::string Quote(const std::string& argument);
+
+// Registry: a subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE deleted with its values on destruction.
+class ScopedRegKey
+{
+public:
+    ScopedRegKey(HKEY hive, const std::string& subKey);
+    ~ScopedRegKey();
+    ScopedRegKey(const ScopedRegKey&) = delete;
+    ScopedRegKey& operator=(const ScopedRegKey&) = delete;
+
+    void SetString(const std::string& name, const std::string& value) const;
+    void SetRaw(const std::string& name, DWORD type, const void* data, DWORD size) const;
+    void SetDword(const std::string& name, DWORD value) const;
+
+private:
+    HKEY hive_;
+    std::string subKey_;
+};
+void DeleteRegTree(HKEY hive, const std::string& subKey);
+// The raw data and type of a value, or false when it is absent.
+bool ReadRegValue(HKEY hive, const std::string& subKey, const std::string& name, Bytes* data,
+                  DWORD* type = nullptr);
+bool RegKeyExists(HKEY hive, const std::string& subKey);
+
+// The host's light-mode announcement: a named mapping whose first word is the flag; gone on destruction.
+class ScopedLightMode
+{
+public:
+    explicit ScopedLightMode(DWORD flag = 1);
+    ~ScopedLightMode();
+    ScopedLightMode(const ScopedLightMode&) = delete;
+    ScopedLightMode& operator=(const ScopedLightMode&) = delete;
+
+private:
+    HANDLE mapping_;
+};
+
+// Swaps one entry of the system-call table for the life of the object.
+template <class F> class ScopedSysCall
+{
+public:
+    ScopedSysCall(F& slot, F replacement) : slot_(slot), saved_(slot) { slot_ = replacement; }
+    ~ScopedSysCall() { slot_ = saved_; }
+    ScopedSysCall(const ScopedSysCall&) = delete;
+    ScopedSysCall& operator=(const ScopedSysCall&) = delete;
+
+private:
+    F& slot_;
+    F saved_;
+};
+template <class F> ScopedSysCall(F&, F) -> ScopedSysCall<F>;
+} // namespace qbtest
