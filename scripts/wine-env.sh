@@ -12,6 +12,9 @@ wine_start() {
         wineserver -w
     fi
     wineserver -p 2>/dev/null || true  # already running is fine
+    # The first program of a session starts Wine's background services, which keep the output
+    # handles they inherit: let that be this one, with its output going nowhere.
+    wine cmd /c exit >/dev/null 2>&1 </dev/null
 }
 
 wine_stop() {
