@@ -198,6 +198,61 @@ std::string Quote(const std::string& argument)
     return "\"" + argument + "\"";
 }
 
+FileHolder::FileHolder(const std::string& path)
+{
+    SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
+    HANDLE inputRead, outputRead, outputWrite;
+    if (!CreatePipe(&inputRead, &input_, &sa, 0) || !CreatePipe(&outputRead, &outputWrite, &sa, 0))
+        Fail("CreatePipe");
+    SetHandleInformation(input_, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(outputRead, HANDLE_FLAG_INHERIT, 0);
+
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdInput = inputRead;
+    si.hStdOutput = outputWrite;
+    si.hStdError = outputWrite;
+    PROCESS_INFORMATION pi;
+    std::string commandLine = Quote(BinDir() + "\\hold-file.exe") + " " + Quote(path);
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        Fail("CreateProcess hold-file");
+    CloseHandle(pi.hThread);
+    CloseHandle(inputRead);
+    CloseHandle(outputWrite);
+    process_ = pi.hProcess;
+
+    std::string said;
+    char ch;
+    DWORD read;
+    while (ReadFile(outputRead, &ch, 1, &read, nullptr) && read == 1 && ch != '\n')
+        said += ch;
+    CloseHandle(outputRead);
+    if (said.rfind("held", 0) != 0)
+    {
+        Release();
+        throw std::runtime_error("hold-file could not hold " + path + ": " + said);
+    }
+}
+
+FileHolder::~FileHolder()
+{
+    Release();
+}
+
+void FileHolder::Release()
+{
+    if (input_ != nullptr)
+        CloseHandle(input_);
+    input_ = nullptr;
+    if (process_ != nullptr)
+    {
+        WaitForSingleObject(process_, 10000);
+        CloseHandle(process_);
+    }
+    process_ = nullptr;
+}
+
 ScopedRegKey::ScopedRegKey(HKEY hive, const std::string& subKey) : hive_(hive), subKey_(subKey)
 {
     HKEY key;

@@ -71,6 +71,22 @@ struct RunResult
 RunResult Run(const std::string& commandLine, DWORD timeoutMs = 60000);
 std::string Quote(const std::string& argument);
 
+// Another process holding a file open with no sharing, until Release or destruction.
+class FileHolder
+{
+public:
+    explicit FileHolder(const std::string& path);
+    ~FileHolder();
+    FileHolder(const FileHolder&) = delete;
+    FileHolder& operator=(const FileHolder&) = delete;
+
+    void Release();
+
+private:
+    HANDLE process_ = nullptr;
+    HANDLE input_ = nullptr;
+};
+
 // Registry: a subkey of HKEY_CURRENT_USER or HKEY_LOCAL_MACHINE deleted with its values on destruction.
 class ScopedRegKey
 {
