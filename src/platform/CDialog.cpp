@@ -1,6 +1,8 @@
 #include "CDialog.h"
 #include "CWinApp.h"
 
+#include <string.h>
+
 namespace
 {
 // Messages whose result a dialog procedure returns itself instead of through DWLP_MSGRESULT.
@@ -27,7 +29,10 @@ bool ReturnsResultDirectly(UINT message)
 }
 } // namespace
 
-CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd) : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd) {}
+CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd), m_bContinueModal(FALSE), m_nModalResult(-1)
+{
+}
 
 INT_PTR CDialog::DoModal()
 {
@@ -38,8 +43,79 @@ INT_PTR CDialog::DoModal()
     else if (CWinApp* pApp = AfxGetApp(); pApp && pApp->m_pMainWnd && pApp->m_pMainWnd != this)
         hWndOwner = pApp->m_pMainWnd->m_hWnd;
 
-    return ::DialogBoxParamA(GetModuleHandleA(NULL), MAKEINTRESOURCEA(m_nIDTemplate), hWndOwner, DialogProc,
-                             (LPARAM)this);
+    m_nModalResult = -1;
+    m_bContinueModal = TRUE;
+    const BOOL bOwnerEnabled = hWndOwner != NULL && ::IsWindowEnabled(hWndOwner);
+    if (bOwnerEnabled)
+        ::EnableWindow(hWndOwner, FALSE);
+
+    if (CreateHidden(hWndOwner) != NULL)
+        RunModalLoop();
+
+    // The owner comes back before the dialog goes, so that activation returns to it.
+    if (bOwnerEnabled)
+        ::EnableWindow(hWndOwner, TRUE);
+    if (m_hWnd != NULL)
+        ::DestroyWindow(m_hWnd);
+    return m_nModalResult;
+}
+
+void CDialog::EndDialog(int nResult)
+{
+    m_nModalResult = nResult;
+    m_bContinueModal = FALSE;
+    // Wakes the loop should the call come from outside any message it dispatched.
+    ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+}
+
+HWND CDialog::CreateHidden(HWND hWndOwner)
+{
+    HINSTANCE hInstance = GetModuleHandleA(NULL);
+    HRSRC hResInfo = ::FindResourceA(hInstance, MAKEINTRESOURCEA(m_nIDTemplate), (LPCSTR)RT_DIALOG);
+    HGLOBAL hResData = hResInfo ? ::LoadResource(hInstance, hResInfo) : NULL;
+    const BYTE* pTemplate = hResData ? (const BYTE*)::LockResource(hResData) : NULL;
+    const DWORD cbTemplate = hResInfo ? ::SizeofResource(hInstance, hResInfo) : 0;
+    if (pTemplate == NULL || cbTemplate < sizeof(DLGTEMPLATE))
+        return NULL;
+
+    // A copy without WS_VISIBLE. An extended template starts with its version and signature and keeps
+    // its style at offset 12; a classic one starts with its style.
+    BYTE* pCopy = (BYTE*)::HeapAlloc(GetProcessHeap(), 0, cbTemplate);
+    if (pCopy == NULL)
+        return NULL;
+    memcpy(pCopy, pTemplate, cbTemplate);
+    const WORD* pwHeader = (const WORD*)pCopy;
+    DWORD* pdwStyle = (DWORD*)(pCopy + (pwHeader[0] == 1 && pwHeader[1] == 0xFFFF ? 12 : 0));
+    *pdwStyle &= ~(DWORD)WS_VISIBLE;
+
+    HWND hWnd =
+        ::CreateDialogIndirectParamA(hInstance, (LPCDLGTEMPLATEA)pCopy, hWndOwner, DialogProc, (LPARAM)this);
+    ::HeapFree(GetProcessHeap(), 0, pCopy);
+    return hWnd;
+}
+
+void CDialog::RunModalLoop()
+{
+    BOOL bShown = FALSE;
+    MSG msg;
+    while (m_bContinueModal)
+    {
+        if (!bShown && !::PeekMessageA(&msg, NULL, 0, 0, PM_NOREMOVE))
+        {
+            ::ShowWindow(m_hWnd, SW_SHOWNORMAL);
+            bShown = TRUE;
+        }
+        if (!::GetMessageA(&msg, NULL, 0, 0))
+        {
+            ::PostQuitMessage((int)msg.wParam);
+            return;
+        }
+        if (!::IsDialogMessageA(m_hWnd, &msg))
+        {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageA(&msg);
+        }
+    }
 }
 
 BOOL CDialog::OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult)
@@ -118,6 +194,8 @@ INT_PTR CALLBACK CDialog::DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPA
     {
         pDlg->DetachControls();
         pDlg->m_hWnd = NULL;
+        if (CWinApp* pApp = AfxGetApp(); pApp && pApp->m_pMainWnd == pDlg)
+            pApp->m_pMainWnd = NULL;
     }
     if (!bHandled)
         return FALSE;

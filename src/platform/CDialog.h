@@ -1,6 +1,8 @@
-// A modal dialog built from a template in the executable. The dialog manager runs the modal loop; this
-// class routes its messages through the message map and supplies the framework's defaults: Enter and
-// Esc reach OnOK and OnCancel, a confirmed close ends the dialog, and the dialog is centred when shown.
+// A modal dialog built from a template in the executable. The dialog is created hidden, centred, and
+// shown when its modal loop first goes idle, so one that ends while it initialises (or has a quit
+// message waiting) never appears. Messages go through the message map; the framework's defaults are:
+// Enter and Esc reach OnOK and OnCancel, a confirmed close ends the dialog, and a WM_QUIT taken from the
+// queue ends the loop (and is posted again for whoever runs the next one).
 #pragma once
 
 #include "CWnd.h"
@@ -13,7 +15,8 @@ public:
     // Shows the dialog and returns once it has ended, with the value given to EndDialog (-1 when the
     // window could not be created).
     virtual INT_PTR DoModal();
-    void EndDialog(int nResult) { ::EndDialog(m_hWnd, nResult); }
+    // Ends the modal loop once the current message has been handled.
+    void EndDialog(int nResult);
 
     BOOL OnWndMsg(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult) override;
 
@@ -33,5 +36,10 @@ protected:
     CWnd* m_pParentWnd;
 
 private:
+    HWND CreateHidden(HWND hWndOwner);
+    void RunModalLoop();
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
+
+    BOOL m_bContinueModal;
+    INT_PTR m_nModalResult;
 };
