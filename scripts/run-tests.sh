@@ -13,4 +13,5 @@ fi
 source scripts/wine-env.sh
 wine_start
 trap wine_stop EXIT
+wine_windows_managed N
 ctest --test-dir build --output-on-failure --timeout 300 "$@"

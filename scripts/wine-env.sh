@@ -15,8 +15,18 @@ wine_start() {
     # The first program of a session starts Wine's background services, which keep the output
     # handles they inherit: let that be this one, with its output going nowhere.
     wine cmd /c exit >/dev/null 2>&1 </dev/null
+    # Windowed programs start quickly while Wine's desktop stays up; on a display only.
+    if [ -n "${DISPLAY:-}" ] && [ -f build/bin/keep-desktop.exe ]; then
+        wine build/bin/keep-desktop.exe >/dev/null 2>&1 </dev/null &
+    fi
 }
 
 wine_stop() {
     wineserver -k 2>/dev/null || true
+}
+
+# With no window manager (the tests' private display) Wine must draw window frames itself and not wait
+# for a manager to withdraw a closing window; on a desktop the manager does both. Y or N.
+wine_windows_managed() {
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1
 }
