@@ -1,4 +1,5 @@
 #include "CString.h"
+#include "SystemCalls.h"
 
 #include <stdlib.h>
 #include <string.h>
@@ -201,7 +202,7 @@ BOOL CString::LoadString(UINT nID)
 {
     // A string-table entry is at most 4,095 characters long.
     char szBuffer[4096];
-    int nLength = ::LoadStringA(GetModuleHandleA(NULL), nID, szBuffer, sizeof szBuffer);
+    int nLength = sys.LoadStringA(GetModuleHandleA(NULL), nID, szBuffer, sizeof szBuffer);
     Assign(szBuffer, nLength);
     return nLength > 0;
 }

@@ -16,6 +16,7 @@ const SystemCalls kRealSystemCalls = {
     .SizeofResource = ::SizeofResource,
     .LoadResource = ::LoadResource,
     .LockResource = ::LockResource,
+    .LoadStringA = ::LoadStringA,
 
     .CreateFileA = ::CreateFileA,
     .WriteFile = ::WriteFile,

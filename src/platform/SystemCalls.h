@@ -26,6 +26,7 @@ struct SystemCalls
     decltype(&::SizeofResource) SizeofResource;
     decltype(&::LoadResource) LoadResource;
     decltype(&::LockResource) LockResource;
+    decltype(&::LoadStringA) LoadStringA;
 
     // Files
     decltype(&::CreateFileA) CreateFileA;

@@ -1,0 +1,172 @@
+// The install procedure when the disk fills up or the host takes the file back at the last moment:
+// failures Wine cannot produce on demand, provoked through the system-call table.
+#include "DialogHarness.h"
+#include "Packages.h"
+#include "platform/CAtomicFile.h"
+
+#include <gtest/gtest.h>
+
+using namespace qbtest;
+
+namespace
+{
+class InstallFaults : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
+        settings.SetString("CheminBaseTarif", target);
+        settings.SetString("CheminTarifsMgr", "Stale.dat");
+        WriteFileBytes(target, oldBytes);
+        WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
+        package = MakePackage(dir.path(), ExampleSpec(payload));
+    }
+    void TearDown() override
+    {
+        sys = kRealSystemCalls;
+        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+    }
+
+    // Nothing was done: the old file, the stale file, no date and no temporary file.
+    void ExpectNothingChanged()
+    {
+        EXPECT_EQ(oldBytes, ReadFileBytes(target));
+        EXPECT_TRUE(FileExists(dir / "Stale.dat"));
+        EXPECT_FALSE(FileExists((const char*)CAtomicFile::TemporaryPathFor(target.c_str())));
+        Bytes date;
+        EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kCountryKey, "date_creation_tarif", &date));
+    }
+
+    // Answers the exit question with Yes.
+    static void Leave(HWND window)
+    {
+        PostMessageA(window, WM_COMMAND, IDCANCEL, 0);
+        HWND question = FindOwnWindow("dialog_tests");
+        ASSERT_NE(nullptr, question);
+        PostMessageA(question, WM_COMMAND, IDYES, 0);
+    }
+
+    ScopedTempDir dir{"faults"};
+    const std::string target = dir / "Tarif.mdb";
+    const Bytes oldBytes = JetDatabase(100000, 3);
+    const Bytes payload = JetDatabase(704512, 4);
+    std::string package;
+};
+
+BOOL WINAPI DiskFullWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nToWrite, LPDWORD lpWritten,
+                              LPOVERLAPPED lpOv)
+{
+    // As Wine reports a full volume: success, with less written than asked.
+    return kRealSystemCalls.WriteFile(hFile, lpBuffer, nToWrite > 4096 ? 4096 : nToWrite / 2, lpWritten,
+                                      lpOv);
+}
+
+int g_movesToRefuse;
+BOOL WINAPI MoveFileTakenByHost(LPCSTR lpExisting, LPCSTR lpNew, DWORD dwFlags)
+{
+    if (g_movesToRefuse > 0)
+    {
+        --g_movesToRefuse;
+        SetLastError(ERROR_SHARING_VIOLATION);
+        return FALSE;
+    }
+    return kRealSystemCalls.MoveFileExA(lpExisting, lpNew, dwFlags);
+}
+} // namespace
+
+TEST_F(InstallFaults, AFullDiskIsReportedAndTheDialogStaysWithTheOldFileIntact)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall full(sys.WriteFile, DiskFullWriteFile);
+    TestDlg dlg;
+    std::string message;
+    bool stayed = false, installStillShown = false;
+    int status = RunDialog(dlg, [&](HWND window) {
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        HWND box = FindOwnWindow("dialog_tests");
+        ASSERT_NE(nullptr, box);
+        message = MessageText(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        Sleep(300);
+        stayed = IsWindowVisible(window) != FALSE;
+        installStillShown = IsWindowVisible(GetDlgItem(window, IDOK)) != FALSE;
+        Leave(window);
+    });
+
+    std::string start = "Couldn't write file " + target + "\n(";
+    EXPECT_EQ(start, message.substr(0, start.size()));
+    EXPECT_NE(std::string::npos, message.find("disk")) << message;
+    EXPECT_TRUE(stayed);
+    EXPECT_TRUE(installStillShown);
+    EXPECT_EQ(1, status) << "left by the user afterwards";
+    ExpectNothingChanged();
+}
+
+TEST_F(InstallFaults, AFullDiskEndsAnUnattendedRunSilentlyWithStatus5)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall full(sys.WriteFile, DiskFullWriteFile);
+    TestDlg dlg;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(5, RunDialog(dlg, nullptr));
+    ExpectNothingChanged();
+}
+
+TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
+    g_movesToRefuse = 1;
+    TestDlg dlg;
+    std::string question, done;
+    int status = RunDialog(dlg, [&](HWND window) {
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        HWND box = FindOwnWindow("dialog_tests");
+        ASSERT_NE(nullptr, box);
+        question = MessageText(box);
+        PostMessageA(box, WM_COMMAND, IDRETRY, 0);
+        while (IsWindow(box))
+            Sleep(20);
+        box = FindOwnWindow("dialog_tests");
+        ASSERT_NE(nullptr, box);
+        done = MessageText(box);
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+    });
+    EXPECT_EQ(0u, question.find("Couldn't open file " + target + "\n("));
+    EXPECT_NE(std::string::npos, question.find(")\nPlease close Dravik before installing this pricelist"));
+    EXPECT_EQ("Pricelist successfully installed", done);
+    EXPECT_EQ(0, status);
+    EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_FALSE(FileExists(dir / "Stale.dat"));
+}
+
+TEST_F(InstallFaults, CancelAfterTheFileWasTakenKeepsTheOldOne)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
+    g_movesToRefuse = 1;
+    TestDlg dlg;
+    int status = RunDialog(dlg, [&](HWND window) {
+        PostMessageA(window, WM_COMMAND, IDOK, 0);
+        HWND box = FindOwnWindow("dialog_tests");
+        ASSERT_NE(nullptr, box);
+        PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    });
+    EXPECT_EQ(4, status);
+    ExpectNothingChanged();
+}
+
+TEST_F(InstallFaults, AnUnattendedRunGivesUpOnceTheFileIsTaken)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
+    g_movesToRefuse = 1;
+    TestDlg dlg;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(4, RunDialog(dlg, nullptr));
+    ExpectNothingChanged();
+}

@@ -1,0 +1,252 @@
+// Installing a price list, run after run as a user or a deployment would: the example release, a target
+// held open by another process, a package without its database, the stale file and the date.
+#include "Driver.h"
+#include "Packages.h"
+#include "platform/CAtomicFile.h"
+
+#include <gtest/gtest.h>
+
+using namespace qbtest;
+
+namespace
+{
+const char kSuccess[] = "Pricelist successfully installed";
+
+class Install : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+    }
+    void TearDown() override
+    {
+        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+    }
+
+    // The host's settings as the example release finds them: the path of the price list, the name of
+    // the stale file, and the country.
+    void SetHost(const std::string& target, const std::optional<std::string>& staleValue = std::nullopt,
+                 const std::string& country = "BE")
+    {
+        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
+        settings.SetString("CheminBaseTarif", target);
+        if (staleValue)
+            settings.SetString("CheminTarifsMgr", *staleValue);
+        ScopedRegKey countryKey(HKEY_LOCAL_MACHINE, kCountryKey);
+        countryKey.SetString("Pays", country);
+        keepKeys_ = true;
+    }
+
+    std::string Example(const PackageSpec& spec) { return MakePackage(dir.path(), spec); }
+    std::string Example() { return Example(ExampleSpec(payload)); }
+
+    static std::string StoredDate(HKEY hive = HKEY_LOCAL_MACHINE, const std::string& key = kCountryKey,
+                                  const std::string& name = "date_creation_tarif")
+    {
+        Bytes data;
+        if (!ReadRegValue(hive, key, name, &data))
+            return "<absent>";
+        return std::string(data.begin(), data.end()).c_str();
+    }
+
+    // Presses Install and answers the success message.
+    static void InstallAndConfirm(InstallerRun& run)
+    {
+        HWND dialog = run.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        run.Click(dialog, IDOK);
+        MessageBoxView done = run.WaitForMessageBox();
+        ASSERT_TRUE(done);
+        EXPECT_EQ(kSuccess, done.text);
+        EXPECT_EQ(std::vector<int>{IDOK}, done.buttons);
+        done.Press(IDOK);
+        ASSERT_TRUE(run.WaitForExit());
+    }
+
+    ScopedTempDir dir{"install"};
+    const Bytes payload = JetDatabase(704512, 7);
+    const Bytes oldBytes = JetDatabase(300000, 3);
+
+private:
+    bool keepKeys_ = false;
+};
+} // namespace
+
+TEST_F(Install, TheExampleReleaseInstallsStepByStep)
+{
+    std::string folder = dir / "Tarifs";
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string target = folder + "\\Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    WriteFileBytes(folder + "\\Stale.dat", Bytes(10, 1));
+    CreateDirectoryA((dir / "Old").c_str(), nullptr);
+    WriteFileBytes(dir / "Old\\Stale.dat", Bytes(10, 2));
+    SetHost(target, dir / "Old\\Stale.dat");
+
+    InstallerRun run(Example());
+    HWND dialog = run.Dialog();
+    ASSERT_NE(nullptr, dialog);
+    std::vector<Control> controls = Children(dialog);
+    EXPECT_EQ(target, FindControl(controls, 1002)->text);
+    EXPECT_TRUE(FindControl(controls, IDOK)->visible);
+    EXPECT_FALSE(FindControl(controls, 1001)->visible);
+
+    InstallAndConfirm(run);
+    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_FALSE(FileExists(folder + "\\Stale.dat"));
+    EXPECT_TRUE(FileExists(dir / "Old\\Stale.dat")) << "the folder the setting names is never touched";
+    EXPECT_EQ("2024-01-09", StoredDate());
+    EXPECT_EQ(std::vector<std::string>{"Tarif.mdb"}, ListFolder(folder)) << "nothing else is left behind";
+}
+
+TEST_F(Install, UnattendedInstallsWithoutAWindow)
+{
+    std::string target = dir / "Tarif.mdb";
+    SetHost(target, std::string("Stale.dat"));
+    WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
+
+    InstallerRun run(Example(), "/Automation");
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_FALSE(FileExists(dir / "Stale.dat"));
+    EXPECT_EQ("2024-01-09", StoredDate());
+}
+
+TEST_F(Install, MissingFoldersAreCreatedOverSeveralLevels)
+{
+    std::string target = dir / "A\\B\\C\\Tarif.mdb";
+    SetHost(target);
+    InstallerRun run(Example(), "-automation");
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(payload, ReadFileBytes(target));
+}
+
+TEST_F(Install, AskedToRetryWhileTheHostHoldsTheFile)
+{
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    SetHost(target);
+    FileHolder host(target);
+
+    InstallerRun run(Example());
+    HWND dialog = run.Dialog();
+    ASSERT_NE(nullptr, dialog);
+    run.Click(dialog, IDOK);
+
+    // Asked again after every Retry while the file stays held, each time with the failure's description.
+    for (int attempt = 0; attempt < 2; attempt++)
+    {
+        MessageBoxView question = run.WaitForMessageBox();
+        ASSERT_TRUE(question);
+        std::string expectedStart = "Couldn't open file " + target + "\n(";
+        EXPECT_EQ(expectedStart, question.text.substr(0, expectedStart.size()));
+        EXPECT_GT(question.text.size(), expectedStart.size() + 60);
+        const std::string tail = ")\nPlease close Dravik before installing this pricelist";
+        EXPECT_EQ(tail, question.text.substr(question.text.size() - tail.size()));
+        EXPECT_EQ((std::vector<int>{IDRETRY, IDCANCEL}), question.buttons);
+        EXPECT_NE(nullptr, question.icon);
+        question.Press(IDRETRY);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(question.hwnd); }));
+    }
+
+    host.Release();
+    MessageBoxView last = run.WaitForMessageBox();
+    ASSERT_TRUE(last);
+    if (last.text != kSuccess)
+    {
+        // The holder's exit and the Retry raced; one more Retry finds the file free.
+        last.Press(IDRETRY);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(last.hwnd); }));
+        last = run.WaitForMessageBox();
+    }
+    EXPECT_EQ(kSuccess, last.text);
+    last.Press(IDOK);
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(payload, ReadFileBytes(target));
+}
+
+TEST_F(Install, CancelWhileTheFileIsHeldChangesNothing)
+{
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
+    SetHost(target, std::string("C:\\Old\\Stale.dat"));
+    {
+        FileHolder host(target);
+        InstallerRun run(Example());
+        HWND dialog = run.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        run.Click(dialog, IDOK);
+        MessageBoxView question = run.WaitForMessageBox();
+        ASSERT_TRUE(question);
+        question.Press(IDCANCEL);
+        ASSERT_TRUE(run.WaitForExit());
+        EXPECT_EQ(4u, run.ExitCode());
+        EXPECT_FALSE(run.HasWindow(run.Title())) << "no message after giving up";
+    }
+    EXPECT_EQ(oldBytes, ReadFileBytes(target));
+    EXPECT_TRUE(FileExists(dir / "Stale.dat"));
+    EXPECT_EQ("<absent>", StoredDate());
+    EXPECT_FALSE(FileExists((const char*)CAtomicFile::TemporaryPathFor(target.c_str())));
+}
+
+TEST_F(Install, UnattendedTriesOnceAgainstAHeldFile)
+{
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    SetHost(target);
+    FileHolder host(target);
+
+    InstallerRun run(Example(), "/AUTOMATION");
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(4u, run.ExitCode());
+    host.Release();
+    EXPECT_EQ(oldBytes, ReadFileBytes(target));
+    EXPECT_EQ("<absent>", StoredDate());
+}
+
+TEST_F(Install, APackageWithoutItsDatabaseSaysSoAndTouchesNothing)
+{
+    std::string target = dir / "Never\\Tarif.mdb";
+    SetHost(target);
+    PackageSpec spec = ExampleSpec(payload);
+    spec.database.reset();
+    std::string package = Example(spec);
+    {
+        InstallerRun run(package);
+        HWND dialog = run.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        run.Click(dialog, IDOK);
+        MessageBoxView message = run.WaitForMessageBox();
+        ASSERT_TRUE(message);
+        EXPECT_EQ("This Pricelist Setup has been incorrectly generated, setup aborted.", message.text);
+        message.Press(IDOK);
+        ASSERT_TRUE(run.WaitForExit());
+        EXPECT_EQ(3u, run.ExitCode());
+    }
+    {
+        InstallerRun run(package, "/Automation");
+        ASSERT_TRUE(run.WaitForExit());
+        EXPECT_EQ(3u, run.ExitCode());
+    }
+    EXPECT_FALSE(FileExists(dir / "Never"));
+    EXPECT_EQ("<absent>", StoredDate());
+}
+
+TEST_F(Install, AnEmptyDatabaseGivesAnEmptyFile)
+{
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    SetHost(target);
+    InstallerRun run(Example(ExampleSpec(Bytes())), "/Automation");
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_TRUE(ReadFileBytes(target).empty());
+}

@@ -1,0 +1,113 @@
+#include "Packages.h"
+
+#include <stdexcept>
+
+namespace qbtest
+{
+const char kSettingsKey[] = "SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan";
+const char kCountryKey[] = "SOFTWARE\\Halvero\\dravik\\Bel\\";
+const char kHostRootKey[] = "SOFTWARE\\Halvero";
+
+PackageSpec ExampleSpec(const Bytes& database)
+{
+    PackageSpec spec;
+    spec.database = database;
+    spec.settingsKey = kSettingsKey;
+    spec.pathValue = "CheminBaseTarif";
+    spec.sharedFolder = 0;
+    spec.countryKey = std::string("HKEY_LOCAL_MACHINE\\") + kCountryKey;
+    spec.date = "2024-01-09";
+    spec.country = "BE";
+    return spec;
+}
+
+Bytes JetDatabase(size_t size, unsigned seed)
+{
+    static const char signature[] = "\x00\x01\x00\x00Standard Jet DB";
+    Bytes bytes = PatternBytes(size, seed);
+    for (size_t i = 0; i < sizeof signature - 1 && i < size; i++)
+        bytes[i] = (unsigned char)signature[i];
+    return bytes;
+}
+
+std::string MakePackage(const std::string& folder, const PackageSpec& spec, const std::string& name)
+{
+    std::string out = folder + "\\" + name;
+    std::string command = Quote(BinDir() + "\\quillbrook-pack.exe") + " --base " +
+                          Quote(BinDir() + "\\Quillbrook.exe") + " --out " + Quote(out);
+    auto text = [&](const char* option, const std::optional<std::string>& value) {
+        if (value)
+            command += std::string(" ") + option + " " + Quote(*value);
+    };
+    if (spec.database)
+    {
+        std::string databasePath = out + ".database";
+        WriteFileBytes(databasePath, *spec.database);
+        command += " --force --database " + Quote(databasePath);
+    }
+    text("--settings-key", spec.settingsKey);
+    text("--path-value", spec.pathValue);
+    if (spec.sharedFolder)
+        command += " --shared-folder " + std::to_string(*spec.sharedFolder);
+    text("--country-key", spec.countryKey);
+    text("--date", spec.date);
+    text("--country", spec.country);
+    for (size_t i = 0; i < spec.raw.size(); i++)
+    {
+        std::string rawPath = out + ".raw" + std::to_string(i);
+        WriteFileBytes(rawPath, spec.raw[i].second);
+        command += " --raw " + Quote(spec.raw[i].first + "=" + rawPath);
+    }
+
+    RunResult result = Run(command);
+    if (result.exitCode != 0 || !FileExists(out))
+        throw std::runtime_error("quillbrook-pack failed (" + std::to_string(result.exitCode) +
+                                 "): " + result.output);
+    return out;
+}
+
+namespace
+{
+HMODULE g_packageModule;
+
+HMODULE Redirect(HMODULE hModule)
+{
+    return hModule == NULL ? g_packageModule : hModule;
+}
+
+HRSRC WINAPI PackageFindResourceA(HMODULE hModule, LPCSTR lpName, LPCSTR lpType)
+{
+    return kRealSystemCalls.FindResourceA(Redirect(hModule), lpName, lpType);
+}
+
+DWORD WINAPI PackageSizeofResource(HMODULE hModule, HRSRC hResInfo)
+{
+    return kRealSystemCalls.SizeofResource(Redirect(hModule), hResInfo);
+}
+
+HGLOBAL WINAPI PackageLoadResource(HMODULE hModule, HRSRC hResInfo)
+{
+    return kRealSystemCalls.LoadResource(Redirect(hModule), hResInfo);
+}
+} // namespace
+
+ScopedPackageResources::ScopedPackageResources(const std::string& packagePath)
+{
+    module_ = LoadLibraryExA(packagePath.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (module_ == nullptr)
+        throw std::runtime_error("cannot load " + packagePath);
+    g_packageModule = module_;
+    sys.FindResourceA = PackageFindResourceA;
+    sys.SizeofResource = PackageSizeofResource;
+    sys.LoadResource = PackageLoadResource;
+}
+
+ScopedPackageResources::~ScopedPackageResources()
+{
+    sys.FindResourceA = kRealSystemCalls.FindResourceA;
+    sys.SizeofResource = kRealSystemCalls.SizeofResource;
+    sys.LoadResource = kRealSystemCalls.LoadResource;
+    g_packageModule = nullptr;
+    FreeLibrary(module_);
+}
+} // namespace qbtest
