@@ -1,0 +1,92 @@
+// A target on a small volume that fills up during the write: the previous database must survive byte
+// for byte, with no temporary file left, whether someone is there to be told or not.
+#include "Driver.h"
+#include "Packages.h"
+#include "platform/CAtomicFile.h"
+
+#include <gtest/gtest.h>
+
+using namespace qbtest;
+
+namespace
+{
+class FullDisk : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        if (!FileExists("S:\\"))
+        {
+            std::string reason = "no reason recorded";
+            std::string marker = BinDir() + "\\..\\wineprefix-small-volume.refused";
+            if (FileExists(marker))
+            {
+                Bytes text = ReadFileBytes(marker);
+                reason.assign(text.begin(), text.end());
+            }
+            GTEST_SKIP() << "No small volume S: to fill (" << reason
+                         << "). The same failure is provoked through the system-call table in "
+                            "dialog_tests (InstallFaults.AFullDisk*) and unit_tests (AtomicFile.AFullDisk*).";
+        }
+        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
+        RemoveTree("S:\\Prices");
+        CreateDirectoryA("S:\\Prices", nullptr);
+        WriteFileBytes(target, oldBytes);
+        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
+        settings.SetString("CheminBaseTarif", target);
+        package = MakePackage(dir.path(), ExampleSpec(JetDatabase(704512, 8)));
+    }
+    void TearDown() override
+    {
+        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
+        RemoveTree("S:\\Prices");
+    }
+
+    void ExpectOldFileKept()
+    {
+        EXPECT_EQ(oldBytes, ReadFileBytes(target));
+        EXPECT_EQ(std::vector<std::string>{"Tarif.mdb"}, ListFolder("S:\\Prices"));
+    }
+
+    ScopedTempDir dir{"fulldisk"};
+    const std::string target = "S:\\Prices\\Tarif.mdb";
+    const Bytes oldBytes = JetDatabase(100000, 2);
+    std::string package;
+};
+} // namespace
+
+TEST_F(FullDisk, AttendedTheErrorIsShownAndTheDialogStays)
+{
+    InstallerRun run(package);
+    HWND dialog = run.Dialog();
+    ASSERT_NE(nullptr, dialog);
+    run.Click(dialog, IDOK);
+    MessageBoxView error = run.WaitForMessageBox();
+    ASSERT_TRUE(error);
+    std::string start = "Couldn't write file " + target + "\n(";
+    EXPECT_EQ(start, error.text.substr(0, start.size())) << error.text;
+    EXPECT_EQ(std::vector<int>{IDOK}, error.buttons);
+    EXPECT_NE(nullptr, error.icon);
+    error.Press(IDOK);
+    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error.hwnd); }));
+
+    Sleep(200);
+    EXPECT_TRUE(run.Running());
+    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDOK)));
+    ExpectOldFileKept();
+
+    run.Click(dialog, IDCANCEL);
+    MessageBoxView question = run.WaitForMessageBox();
+    ASSERT_TRUE(question);
+    question.Press(IDYES);
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(1u, run.ExitCode());
+}
+
+TEST_F(FullDisk, UnattendedIsSilentWithStatus5)
+{
+    InstallerRun run(package, "/Automation");
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(5u, run.ExitCode());
+    ExpectOldFileKept();
+}
