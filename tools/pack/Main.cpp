@@ -1,0 +1,40 @@
+// quillbrook-pack: makes a release's setup package from the fixed Quillbrook.exe, and shows what a
+// package carries.
+#include "pack/Console.h"
+#include "pack/Options.h"
+#include "pack/PackError.h"
+#include "pack/Show.h"
+#include "pack/Stamp.h"
+
+#include <new>
+
+int wmain(int argc, wchar_t** argv)
+{
+    try
+    {
+        const Options options = ParseOptions(std::vector<std::wstring>(argv + 1, argv + argc));
+        switch (options.mode)
+        {
+        case Options::Mode::Help:
+            WriteOut(kUsage);
+            break;
+        case Options::Mode::Show:
+            WriteOut(DescribePackage(options.package));
+            break;
+        case Options::Mode::Make:
+            MakePackage(options);
+            break;
+        }
+        return 0;
+    }
+    catch (const PackError& error)
+    {
+        WriteErr(L"quillbrook-pack: " + error.message + L"\n");
+        return error.usage ? 2 : 1;
+    }
+    catch (const std::bad_alloc&)
+    {
+        WriteErr(L"quillbrook-pack: out of memory\n");
+        return 1;
+    }
+}

@@ -1,0 +1,123 @@
+#include "pack/PackageEntries.h"
+#include "pack/Files.h"
+#include "pack/PackError.h"
+#include "package/PackageIds.h"
+
+#include <cstring>
+
+namespace
+{
+constexpr bool SameWord(const char* narrow, const wchar_t* wide)
+{
+    for (; *narrow != '\0' || *wide != L'\0'; ++narrow, ++wide)
+        if ((wchar_t)*narrow != *wide)
+            return false;
+    return true;
+}
+} // namespace
+
+// The installer names its types in 8-bit text; the generator's wide names must be the same words.
+static_assert(SameWord(PACKAGE_PAYLOAD_TYPE, kPayloadType));
+static_assert(SameWord(PACKAGE_SETTING_TYPE, kSettingType));
+
+const KnownEntry kKnownEntries[7] = {
+    {kPayloadType, MDB_DATABASE, L"MDB_DATABASE", EntryKind::Payload},
+    {kSettingType, REG_SETTINGS_KEY, L"REG_SETTINGS_KEY", EntryKind::Text},
+    {kSettingType, REG_PATH_VALUE, L"REG_PATH_VALUE", EntryKind::Text},
+    {kSettingType, REG_USE_SHARED_FOLDER, L"REG_USE_SHARED_FOLDER", EntryKind::Flag},
+    {kSettingType, REG_COUNTRY_KEY, L"REG_COUNTRY_KEY", EntryKind::Text},
+    {kSettingType, REG_TARIFF_DATE, L"REG_TARIFF_DATE", EntryKind::Text},
+    {kSettingType, REG_COUNTRY_CODE, L"REG_COUNTRY_CODE", EntryKind::Text},
+};
+
+const KnownEntry* FindKnownEntry(const std::wstring& type, UINT id)
+{
+    for (const KnownEntry& entry : kKnownEntries)
+        if (type == entry.type && id == entry.id)
+            return &entry;
+    return nullptr;
+}
+
+Bytes EncodeText(const std::wstring& text)
+{
+    Bytes bytes;
+    bytes.reserve(2 * (text.size() + 1));
+    for (wchar_t ch : text)
+    {
+        bytes.push_back((BYTE)(ch & 0xFF));
+        bytes.push_back((BYTE)(ch >> 8));
+    }
+    bytes.push_back(0);
+    bytes.push_back(0);
+    return bytes;
+}
+
+Bytes EncodeFlag(bool set)
+{
+    return Bytes{(BYTE)(set ? 1 : 0), 0, 0, 0};
+}
+
+bool HasJetSignature(const BYTE* data, size_t size)
+{
+    static const char kSignature[] = "\x00\x01\x00\x00Standard Jet DB";
+    const size_t n = sizeof kSignature - 1;
+    return size >= n && std::memcmp(data, kSignature, n) == 0;
+}
+
+PackageFile::PackageFile(const std::wstring& path, const std::wstring& what)
+    : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE))
+{
+    if (module_ == NULL)
+        Fail(L"cannot read " + what + L" " + path + L": " + SystemErrorText(GetLastError()));
+}
+
+PackageFile::~PackageFile()
+{
+    FreeLibrary(module_);
+}
+
+namespace
+{
+struct Enumeration
+{
+    HMODULE module;
+    const wchar_t* type;
+    std::vector<FoundEntry>* entries;
+    const wchar_t* name;
+};
+
+BOOL CALLBACK OnLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param)
+{
+    Enumeration& e = *(Enumeration*)param;
+    FoundEntry entry = {e.type, 0, L"", language, nullptr, 0};
+    if (IS_INTRESOURCE(e.name))
+        entry.id = (UINT)(ULONG_PTR)e.name;
+    else
+        entry.name = e.name;
+    HRSRC info = FindResourceExW(e.module, e.type, e.name, language);
+    HGLOBAL loaded = info ? LoadResource(e.module, info) : NULL;
+    if (loaded != NULL)
+    {
+        entry.data = (const BYTE*)LockResource(loaded);
+        entry.size = SizeofResource(e.module, info);
+    }
+    e.entries->push_back(entry);
+    return TRUE;
+}
+
+BOOL CALLBACK OnName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param)
+{
+    Enumeration& e = *(Enumeration*)param;
+    e.name = name;
+    EnumResourceLanguagesW(module, type, name, OnLanguage, param);
+    return TRUE;
+}
+} // namespace
+
+std::vector<FoundEntry> PackageFile::Entries(const wchar_t* type) const
+{
+    std::vector<FoundEntry> entries;
+    Enumeration e = {module_, type, &entries, nullptr};
+    EnumResourceNamesW(module_, type, OnName, (LONG_PTR)&e);
+    return entries;
+}

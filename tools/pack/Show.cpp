@@ -1,0 +1,162 @@
+#include "pack/Show.h"
+#include "pack/PackageEntries.h"
+
+namespace
+{
+std::wstring Hex(DWORD value, int digits)
+{
+    static const wchar_t kDigits[] = L"0123456789ABCDEF";
+    std::wstring text(digits, L'0');
+    for (int i = digits - 1; i >= 0; i--, value >>= 4)
+        text[i] = kDigits[value & 0xF];
+    return text;
+}
+
+std::wstring PadRight(std::wstring text, size_t width)
+{
+    if (text.size() < width)
+        text.append(width - text.size(), L' ');
+    return text;
+}
+
+std::wstring PadLeft(const std::wstring& text, size_t width)
+{
+    return text.size() < width ? std::wstring(width - text.size(), L' ') + text : text;
+}
+
+// Control characters would garble the listing; they show as their code.
+std::wstring Printable(const std::wstring& text)
+{
+    std::wstring result;
+    for (wchar_t ch : text)
+        result += ch < 0x20 || ch == 0x7F ? L"<U+" + Hex(ch, 4) + L">" : std::wstring(1, ch);
+    return result;
+}
+
+// As the installer's loader reads it: the code units before the first NUL, or every whole code unit when
+// there is no NUL.
+std::wstring DescribeText(const BYTE* data, DWORD size)
+{
+    const size_t units = size / 2;
+    std::wstring text;
+    while (text.size() < units && (data[2 * text.size()] | data[2 * text.size() + 1]) != 0)
+        text += (wchar_t)(data[2 * text.size()] | (data[2 * text.size() + 1] << 8));
+    std::wstring result = L"\"" + Printable(text) + L"\"";
+    if (text.size() == units)
+        result += L"  [no terminating NUL]";
+    else if (text.size() + 1 < units)
+        result += L"  [" + std::to_wstring(units - text.size() - 1) +
+                  L" more code units after the NUL are not read]";
+    if (size % 2 != 0)
+        result += L"  [odd size: the last byte is not read]";
+    return result;
+}
+
+// As the installer reads it: set when any of the first four bytes is not zero.
+std::wstring DescribeFlag(const BYTE* data, DWORD size)
+{
+    DWORD value = 0;
+    for (DWORD i = 0; i < size && i < 4; i++)
+        value |= (DWORD)data[i] << (8 * i);
+    std::wstring result = value == 0   ? L"0 (clear)"
+                          : value == 1 ? L"1 (set)"
+                                       : L"1 (set; stored as 0x" + Hex(value, 8) + L")";
+    if (size != 4)
+        result += L"  [" + std::to_wstring(size) + L" bytes, not 4]";
+    return result;
+}
+
+std::wstring DescribeBytes(const BYTE* data, DWORD size)
+{
+    std::wstring result;
+    for (DWORD i = 0; i < size && i < 16; i++)
+        result += (i ? L" " : L"") + Hex(data[i], 2);
+    return size > 16 ? result + L" ..." : result;
+}
+
+std::wstring Describe(EntryKind kind, const FoundEntry& entry)
+{
+    if (entry.data == nullptr)
+        return L"unreadable";
+    switch (kind)
+    {
+    case EntryKind::Payload:
+        return HasJetSignature(entry.data, entry.size)
+                   ? L"Jet database"
+                   : L"not a Jet database (no 00 01 00 00 \"Standard Jet DB\")";
+    case EntryKind::Text:
+        return DescribeText(entry.data, entry.size);
+    case EntryKind::Flag:
+        return DescribeFlag(entry.data, entry.size);
+    }
+    return std::wstring();
+}
+
+std::wstring Label(const std::wstring& type, const FoundEntry* entry, UINT id)
+{
+    std::wstring name =
+        entry == nullptr || entry->name.empty() ? std::to_wstring(id) : L"\"" + entry->name + L"\"";
+    return PadRight(type + L" " + name, 9);
+}
+
+std::wstring Line(const FoundEntry& entry, const std::wstring& name, const std::wstring& description)
+{
+    std::wstring line = Label(entry.type, &entry, entry.id) + PadRight(name, 23) +
+                        PadLeft(std::to_wstring(entry.size), 10) + L" bytes  " + description;
+    if (entry.language != MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))
+        line += L"  [language " + Hex(entry.language, 4) + L", not neutral]";
+    return line + L"\n";
+}
+
+const wchar_t* AbsenceMeaning(EntryKind kind)
+{
+    switch (kind)
+    {
+    case EntryKind::Payload:
+        return L"absent: the installer will report the package as incorrectly generated";
+    case EntryKind::Text:
+        return L"absent: the installer reads it as empty";
+    case EntryKind::Flag:
+        return L"absent: the installer counts it as set";
+    }
+    return L"absent";
+}
+} // namespace
+
+std::wstring DescribePackage(const std::wstring& path)
+{
+    PackageFile file(path, L"the package");
+    std::vector<FoundEntry> entries = file.Entries(kPayloadType);
+    for (const FoundEntry& entry : file.Entries(kSettingType))
+        entries.push_back(entry);
+
+    std::wstring report = L"Package " + path + L"\n";
+    int absent = 0;
+    for (const KnownEntry& known : kKnownEntries)
+    {
+        bool found = false;
+        for (const FoundEntry& entry : entries)
+        {
+            if (entry.type == known.type && entry.name.empty() && entry.id == known.id)
+            {
+                report += Line(entry, known.name, Describe(known.kind, entry));
+                found = true;
+            }
+        }
+        if (!found)
+        {
+            report += Label(known.type, nullptr, known.id) + PadRight(known.name, 23) + L"    " +
+                      AbsenceMeaning(known.kind) + L"\n";
+            absent++;
+        }
+    }
+    for (const FoundEntry& entry : entries)
+        if (!entry.name.empty() || FindKnownEntry(entry.type, entry.id) == nullptr)
+            report += Line(entry, L"(not read by the installer)",
+                           entry.data ? DescribeBytes(entry.data, entry.size) : L"unreadable");
+
+    report += absent == 0 ? L"All 7 entries are present.\n"
+                          : std::to_wstring(absent) + L" of the 7 entries " + (absent == 1 ? L"is" : L"are") +
+                                L" absent.\n";
+    return report;
+}
