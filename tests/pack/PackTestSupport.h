@@ -1,0 +1,38 @@
+// Helpers of the package tests: running the build's tools with wide arguments, and reading a package's
+// entries straight through the system's resource functions.
+#pragma once
+
+#include "TestSupport.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace packtest
+{
+using qbtest::Bytes;
+
+std::wstring Widen(const std::string& ansi);
+std::string Utf8(const std::wstring& text);
+
+struct ToolRun
+{
+    DWORD exitCode;
+    std::string out; // as written: UTF-8 with CRLF
+    std::string err;
+};
+// Runs a tool of the build ("quillbrook-pack") with each argument quoted as a Windows program parses it.
+ToolRun RunTool(const std::wstring& tool, const std::vector<std::wstring>& args);
+
+// A language-neutral entry of a file; nothing when the file has no such entry, or has it only in another
+// language.
+std::optional<Bytes> ReadEntry(const std::string& file, const wchar_t* type, UINT id);
+
+// UTF-16LE with its NUL, as a text entry must hold it.
+Bytes TextBytes(const std::wstring& text);
+
+void MakeDatabase(const std::string& path, size_t size, unsigned seed);
+std::string FixedExecutable();
+std::string ExampleDatabase();
+std::string ExamplePackage();
+} // namespace packtest

@@ -1,0 +1,271 @@
+// The generator as a publisher runs it: the entry each option stores, --show, --raw, the Jet check, and
+// refusals that leave nothing behind.
+#include "PackTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace packtest;
+
+namespace
+{
+const std::wstring kAccentedPath = L"C:\\Donn\u00e9es\\tarif.mdb";
+
+class PackTool : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        CreateDirectoryA(outDir.c_str(), nullptr);
+        MakeDatabase(database, 64 * 1024, 7);
+    }
+
+    ToolRun Pack(std::vector<std::wstring> args)
+    {
+        args.insert(args.begin(), {L"--base", Widen(FixedExecutable()), L"--out", Widen(package)});
+        return RunTool(L"quillbrook-pack", args);
+    }
+
+    std::wstring RawFile(const std::string& name, const Bytes& bytes)
+    {
+        qbtest::WriteFileBytes(dir / name, bytes);
+        return Widen(dir / name);
+    }
+
+    qbtest::ScopedTempDir dir{"qbpack"};
+    const std::string outDir = dir / "out";
+    const std::string package = outDir + "\\PricelistSetup.exe";
+    const std::string database = dir / "Tarif.mdb";
+};
+
+TEST_F(PackTool, StoresEachOptionsEntryExactly)
+{
+    ToolRun run = Pack({L"--database", Widen(database), L"--settings-key",
+                        L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan", L"--path-value", kAccentedPath,
+                        L"--shared-folder", L"1", L"--country-key", L"", L"--date", L"2024-01-09",
+                        L"--country", L"BE"});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.err, "");
+
+    EXPECT_EQ(ReadEntry(package, L"MDB", 129), qbtest::ReadFileBytes(database));
+    EXPECT_EQ(ReadEntry(package, L"REG", 136), TextBytes(L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan"));
+    EXPECT_EQ(ReadEntry(package, L"REG", 137), TextBytes(kAccentedPath));
+    EXPECT_EQ(ReadEntry(package, L"REG", 138), (Bytes{1, 0, 0, 0}));
+    EXPECT_EQ(ReadEntry(package, L"REG", 139), (Bytes{0, 0})) << "an empty text is its NUL alone";
+    EXPECT_EQ(ReadEntry(package, L"REG", 140), TextBytes(L"2024-01-09"));
+    EXPECT_EQ(ReadEntry(package, L"REG", 141), TextBytes(L"BE"));
+}
+
+TEST_F(PackTool, LeavesOutTheEntriesOfOptionsLeftOut)
+{
+    ToolRun run = Pack({L"--date", L"2024-01-09", L"--shared-folder", L"0"});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_NE(run.err.find("warning: no --database"), std::string::npos) << run.err;
+    EXPECT_NE(run.err.find("incorrectly generated"), std::string::npos) << run.err;
+
+    EXPECT_EQ(ReadEntry(package, L"REG", 138), (Bytes{0, 0, 0, 0}));
+    EXPECT_TRUE(ReadEntry(package, L"REG", 140));
+    EXPECT_FALSE(ReadEntry(package, L"MDB", 129));
+    for (UINT id : {136, 137, 139, 141})
+        EXPECT_FALSE(ReadEntry(package, L"REG", id)) << id;
+}
+
+TEST(ExamplePackage, CarriesTheReleaseDatabaseAndSettings)
+{
+    const std::string example = ExamplePackage();
+    std::optional<Bytes> payload = ReadEntry(example, L"MDB", 129);
+    ASSERT_TRUE(payload);
+    EXPECT_EQ(payload->size(), 704512u);
+    EXPECT_EQ(std::string(payload->begin(), payload->begin() + 19),
+              std::string("\0\1\0\0Standard Jet DB", 19));
+    EXPECT_TRUE(*payload == qbtest::ReadFileBytes(ExampleDatabase()));
+
+    const struct
+    {
+        UINT id;
+        const wchar_t* text;
+        size_t size;
+    } texts[] = {
+        {136, L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan", 86},
+        {137, L"CheminBaseTarif", 32},
+        {139, L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvero\\dravik\\Bel\\", 96},
+        {140, L"2024-01-09", 22},
+        {141, L"BE", 6},
+    };
+    for (const auto& text : texts)
+    {
+        std::optional<Bytes> entry = ReadEntry(example, L"REG", text.id);
+        ASSERT_TRUE(entry) << text.id;
+        EXPECT_EQ(entry->size(), text.size) << text.id;
+        EXPECT_EQ(*entry, TextBytes(text.text)) << text.id;
+    }
+    EXPECT_EQ(ReadEntry(example, L"REG", 138), (Bytes{0, 0, 0, 0}));
+}
+
+TEST_F(PackTool, ShowListsEveryEntryOfTheExamplePackage)
+{
+    ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(ExamplePackage())});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    for (const char* line : {
+             "MDB 129  MDB_DATABASE               704512 bytes  Jet database\r\n",
+             "REG 136  REG_SETTINGS_KEY               86 bytes  "
+             "\"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan\"\r\n",
+             "REG 137  REG_PATH_VALUE                 32 bytes  \"CheminBaseTarif\"\r\n",
+             "REG 138  REG_USE_SHARED_FOLDER           4 bytes  0 (clear)\r\n",
+             "REG 139  REG_COUNTRY_KEY                96 bytes  "
+             "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvero\\dravik\\Bel\\\"\r\n",
+             "REG 140  REG_TARIFF_DATE                22 bytes  \"2024-01-09\"\r\n",
+             "REG 141  REG_COUNTRY_CODE                6 bytes  \"BE\"\r\n",
+             "All 7 entries are present.\r\n",
+         })
+        EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
+}
+
+TEST_F(PackTool, ShowDecodesAccentsAndNamesWhatIsAbsentOrBreaksTheRules)
+{
+    ToolRun made = Pack(
+        {L"--path-value", kAccentedPath, L"--raw", L"REG:140=" + RawFile("date", {'2', 0, '4', 0}), L"--raw",
+         L"REG:138=" + RawFile("flag", {0, 1}), L"--raw", L"REG:150=" + RawFile("extra", {0xCA, 0xFE})});
+    ASSERT_EQ(made.exitCode, 0u) << made.err;
+
+    ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(package)});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    for (const std::string& text : {
+             Utf8(L"REG 137  REG_PATH_VALUE                 42 bytes  \"" + kAccentedPath + L"\"\r\n"),
+             std::string("MDB 129  MDB_DATABASE               absent: the installer will report the package "
+                         "as incorrectly generated\r\n"),
+             std::string("REG 136  REG_SETTINGS_KEY           absent: the installer reads it as empty\r\n"),
+             std::string("4 bytes  \"24\"  [no terminating NUL]\r\n"),
+             std::string("2 bytes  1 (set; stored as 0x00000100)  [2 bytes, not 4]\r\n"),
+             std::string("REG 150  (not read by the installer)         2 bytes  CA FE\r\n"),
+             std::string("4 of the 7 entries are absent.\r\n"),
+         })
+        EXPECT_NE(run.out.find(text), std::string::npos) << text << run.out;
+}
+
+TEST_F(PackTool, RefusesADatabaseWithoutTheJetSignatureUnlessForced)
+{
+    const Bytes notes = {'h', 'e', 'l', 'l', 'o'};
+    const std::wstring file = RawFile("notes.mdb", notes);
+    ToolRun refused = Pack({L"--database", file});
+    EXPECT_EQ(refused.exitCode, 1u);
+    EXPECT_NE(refused.err.find("not a Jet database"), std::string::npos) << refused.err;
+    EXPECT_NE(refused.err.find("--force"), std::string::npos) << refused.err;
+    EXPECT_TRUE(qbtest::ListFolder(outDir).empty());
+
+    ToolRun forced = Pack({L"--database", file, L"--force"});
+    ASSERT_EQ(forced.exitCode, 0u) << forced.err;
+    EXPECT_EQ(ReadEntry(package, L"MDB", 129), notes);
+}
+
+TEST_F(PackTool, RawStoresAFilesBytesUnchecked)
+{
+    const Bytes payload = {1, 2, 3};
+    ToolRun run = Pack({L"--raw", L"mdb:129=" + RawFile("payload", payload), L"--raw",
+                        L"REG:141=" + RawFile("country", {'B', 0, 'E', 0}), L"--raw",
+                        L"EXTRA_1:7=" + RawFile("x", {9}), L"--raw", L"REG:139=" + RawFile("empty", {})});
+    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.err, "") << "a raw payload is a payload";
+    EXPECT_EQ(ReadEntry(package, L"MDB", 129), payload) << "types are stored upper-case";
+    EXPECT_EQ(ReadEntry(package, L"REG", 141), (Bytes{'B', 0, 'E', 0}));
+    EXPECT_EQ(ReadEntry(package, L"EXTRA_1", 7), Bytes{9});
+    EXPECT_EQ(ReadEntry(package, L"REG", 139), Bytes{}) << "which the system's update cannot store by itself";
+}
+
+TEST_F(PackTool, AnEmptyDatabaseIsForcedInAsAnEmptyPayload)
+{
+    const std::wstring empty = RawFile("empty.mdb", {});
+    EXPECT_EQ(Pack({L"--database", empty}).exitCode, 1u) << "it lacks the signature";
+    ASSERT_EQ(Pack({L"--database", empty, L"--force", L"--date", L"2024-01-09"}).exitCode, 0u);
+    EXPECT_EQ(ReadEntry(package, L"MDB", 129), Bytes{});
+    EXPECT_EQ(ReadEntry(package, L"REG", 140), TextBytes(L"2024-01-09"));
+}
+
+TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
+{
+    const Bytes previous = {'o', 'l', 'd'};
+    qbtest::WriteFileBytes(package, previous);
+    const std::wstring base = Widen(FixedExecutable()), out = Widen(package), db = Widen(database);
+    const std::wstring held = RawFile("held.mdb", qbtest::ReadFileBytes(database));
+    HANDLE holder =
+        CreateFileA((dir / "held.mdb").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(holder, INVALID_HANDLE_VALUE);
+    // Stamped like any base, then refused by the clean-up: by then both temporary files exist.
+    Bytes debugged = qbtest::ReadFileBytes(FixedExecutable());
+    auto* nt = (IMAGE_NT_HEADERS32*)(debugged.data() + ((IMAGE_DOS_HEADER*)debugged.data())->e_lfanew);
+    nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG] = {nt->OptionalHeader.BaseOfData, 28};
+    const std::wstring debugBase = RawFile("debugged.exe", debugged);
+
+    const struct
+    {
+        const char* what;
+        std::vector<std::wstring> args;
+    } cases[] = {
+        {"missing base", {L"--base", Widen(dir / "missing.exe"), L"--out", out, L"--database", db}},
+        {"base that is no executable", {L"--base", db, L"--out", out, L"--database", db}},
+        {"base that is a package", {L"--base", Widen(ExamplePackage()), L"--out", out, L"--database", db}},
+        {"base refused after stamping", {L"--base", debugBase, L"--out", out, L"--database", db}},
+        {"missing database", {L"--base", base, L"--out", out, L"--database", Widen(dir / "missing.mdb")}},
+        {"database held open", {L"--base", base, L"--out", out, L"--database", held}},
+        {"missing output folder", {L"--base", base, L"--out", Widen(dir / "none\\P.exe"), L"--database", db}},
+        {"flag of 2", {L"--base", base, L"--out", out, L"--shared-folder", L"2"}},
+        {"unknown option", {L"--base", base, L"--out", out, L"--colour", L"blue"}},
+        {"option without its value", {L"--base", base, L"--out", out, L"--date"}},
+        {"stray argument", {L"--base", base, L"--out", out, L"2024-01-09"}},
+        {"raw without an id", {L"--base", base, L"--out", out, L"--raw", L"REG=" + db}},
+        {"raw with id 0", {L"--base", base, L"--out", out, L"--raw", L"REG:0=" + db}},
+        {"raw with id 65536", {L"--base", base, L"--out", out, L"--raw", L"REG:65536=" + db}},
+        {"raw with a numeric type", {L"--base", base, L"--out", out, L"--raw", L"10:1=" + db}},
+        {"raw without a file", {L"--base", base, L"--out", out, L"--raw", L"REG:140="}},
+        {"entry given twice", {L"--base", base, L"--out", out, L"--date", L"x", L"--raw", L"REG:140=" + db}},
+        {"show with more", {L"--show", out, L"--base", base}},
+        {"no base", {L"--out", out, L"--database", db}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        ToolRun run = RunTool(L"quillbrook-pack", c.args);
+        EXPECT_NE(run.exitCode, 0u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("quillbrook-pack: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        EXPECT_EQ(qbtest::ListFolder(outDir), std::vector<std::string>{"PricelistSetup.exe"});
+        EXPECT_EQ(qbtest::ReadFileBytes(package), previous);
+    }
+    CloseHandle(holder);
+}
+
+TEST_F(PackTool, RefusesToWriteOverItsBase)
+{
+    const std::string base = dir / "Quillbrook.exe";
+    const Bytes original = qbtest::ReadFileBytes(FixedExecutable());
+    qbtest::WriteFileBytes(base, original);
+    for (const std::string& out : {base, dir / "QUILLBROOK.EXE", dir / "out\\..\\Quillbrook.exe"})
+    {
+        ToolRun run =
+            RunTool(L"quillbrook-pack", {L"--base", Widen(base), L"--out", Widen(out), L"--date", L"x"});
+        EXPECT_EQ(run.exitCode, 2u) << out;
+        EXPECT_NE(run.err.find("names the base itself"), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(qbtest::ReadFileBytes(base) == original);
+}
+
+TEST(SampleDatabase, IsTheSameForTheSameSeedAndSize)
+{
+    qbtest::ScopedTempDir dir("qbsample");
+    MakeDatabase(dir / "a.mdb", 704512, 1);
+    MakeDatabase(dir / "b.mdb", 704512, 2);
+    const Bytes a = qbtest::ReadFileBytes(dir / "a.mdb"), b = qbtest::ReadFileBytes(dir / "b.mdb");
+    ASSERT_EQ(a.size(), 704512u);
+    EXPECT_TRUE(a == qbtest::ReadFileBytes(ExampleDatabase())) << "the example is seed 1";
+    EXPECT_FALSE(a == b);
+    EXPECT_EQ(std::string(b.begin(), b.begin() + 19), std::string("\0\1\0\0Standard Jet DB", 19));
+    for (size_t page = 3; page < b.size() / 4096; page++)
+        ASSERT_EQ(b[page * 4096], 0x01) << "data page " << page;
+
+    ToolRun odd = RunTool(L"quillbrook-sample-db", {L"--size", L"5000", L"--out", Widen(dir / "c.mdb")});
+    EXPECT_EQ(odd.exitCode, 2u);
+    EXPECT_FALSE(qbtest::FileExists(dir / "c.mdb"));
+}
+} // namespace

@@ -1,0 +1,129 @@
+#!/usr/bin/python3
+"""Checks a PE file as pefile sees it; prints one line per problem and exits 1 if there is any.
+
+Usage: check_pe.py FILE [--entry TYPE:ID:SIZE]... [--payload DATABASE] [--signed]
+
+Wanted: no pefile warning, the true checksum, raw data on 4096-byte boundaries, SizeOfImage and
+SizeOfInitializedData as the section table gives them, data directories inside their sections, a symbol
+table (if any) ending where the file or its certificate begins, and each --entry present, language-neutral,
+of its size (the payload equal to DATABASE).
+"""
+import sys
+
+import pefile
+
+PAGE = 4096
+
+
+def align(value, alignment):
+    return (value + alignment - 1) // alignment * alignment
+
+
+def section_of(pe, rva):
+    for section in pe.sections:
+        size = section.Misc_VirtualSize or section.SizeOfRawData
+        if section.VirtualAddress <= rva < section.VirtualAddress + size:
+            return section
+    return None
+
+
+def name(section):
+    return section.Name.rstrip(b"\0").decode("latin-1")
+
+
+def long_name(pe, data, section):
+    """The name as the linker gave it: "/4" is an offset into the string table after the symbols."""
+    short = name(section)
+    if not short.startswith("/") or not pe.FILE_HEADER.PointerToSymbolTable:
+        return short
+    at = pe.FILE_HEADER.PointerToSymbolTable + 18 * pe.FILE_HEADER.NumberOfSymbols + int(short[1:])
+    return data[at:data.index(b"\0", at)].decode("latin-1")
+
+
+def check(path, entries, payload, signed):
+    problems = []
+    data = open(path, "rb").read()
+    pe = pefile.PE(path)
+    optional = pe.OPTIONAL_HEADER
+
+    problems += ["pefile warns: " + warning for warning in pe.get_warnings()]
+    if optional.CheckSum != pe.generate_checksum():
+        problems.append("checksum 0x%x, computed 0x%x" % (optional.CheckSum, pe.generate_checksum()))
+
+    initialized = 0
+    for section in pe.sections:
+        if section.SizeOfRawData and section.PointerToRawData % PAGE:
+            problems.append("section %s starts at 0x%x, off a page" % (name(section), section.PointerToRawData))
+        # The linker leaves debug sections out of the sum.
+        if section.Characteristics & 0x40 and not long_name(pe, data, section).startswith(".debug"):
+            initialized += section.SizeOfRawData
+    last = pe.sections[-1]
+    image = align(last.VirtualAddress + (last.Misc_VirtualSize or last.SizeOfRawData), optional.SectionAlignment)
+    if optional.SizeOfImage != image:
+        problems.append("SizeOfImage 0x%x, sections end at 0x%x" % (optional.SizeOfImage, image))
+    if optional.SizeOfInitializedData != initialized:
+        problems.append("SizeOfInitializedData 0x%x, sections hold 0x%x" % (optional.SizeOfInitializedData, initialized))
+
+    for index, directory in enumerate(optional.DATA_DIRECTORY):
+        if not directory.VirtualAddress or index == pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]:
+            continue
+        section = section_of(pe, directory.VirtualAddress)
+        if section is None or section_of(pe, directory.VirtualAddress + directory.Size - 1) is not section:
+            problems.append("%s at 0x%x lies outside the sections" % (directory.name, directory.VirtualAddress))
+        elif directory.name.endswith("RESOURCE") and name(section) != ".rsrc":
+            problems.append("the resource directory lies in %s" % name(section))
+        elif directory.name.endswith("BASERELOC") and (name(section), directory.VirtualAddress) != (".reloc", section.VirtualAddress):
+            problems.append("the relocations are not where .reloc is")
+
+    security = optional.DATA_DIRECTORY[pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_SECURITY"]]
+    if bool(security.VirtualAddress) != signed:
+        problems.append("certificate table %s" % ("missing" if signed else "present"))
+    end = security.VirtualAddress if signed else len(data)
+    symbols = pe.FILE_HEADER.PointerToSymbolTable
+    if symbols:
+        strings = symbols + 18 * pe.FILE_HEADER.NumberOfSymbols
+        if strings + 4 > len(data) or strings + int.from_bytes(data[strings:strings + 4], "little") != end:
+            problems.append("the symbol table at 0x%x does not end where the file does" % symbols)
+
+    found = {}
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        for entry in kind.directory.entries:
+            for language in entry.directory.entries:
+                key = "%s:%s" % (kind.name or kind.id, entry.name or entry.id)
+                found[key] = (language.id, language.data.struct)
+    if not found:
+        problems.append("no resources")
+    for wanted in entries:
+        key, size = wanted.rsplit(":", 1)
+        if key not in found:
+            problems.append("entry %s is absent" % key)
+            continue
+        language, struct = found[key]
+        if language != 0 or struct.Size != int(size):
+            problems.append("entry %s: language %d, %d bytes; wanted neutral, %s" % (key, language, struct.Size, size))
+        if key == "MDB:129" and payload is not None:
+            if pe.get_data(struct.OffsetToData, struct.Size) != open(payload, "rb").read():
+                problems.append("the payload differs from " + payload)
+    return problems
+
+
+def main(argv):
+    path, entries, payload, signed = argv[1], [], None, False
+    args = iter(argv[2:])
+    for arg in args:
+        if arg.startswith("--entry="):
+            entries.append(arg[len("--entry="):])
+        elif arg == "--entry":
+            entries.append(next(args))
+        elif arg == "--payload":
+            payload = next(args)
+        elif arg == "--signed":
+            signed = True
+    problems = check(path, entries, payload, signed)
+    for problem in problems:
+        print("%s: %s" % (path, problem))
+    return 1 if problems else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv))
