@@ -17,9 +17,8 @@ protected:
     {
         DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
         DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
-        settings.SetString("CheminBaseTarif", target);
-        settings.SetString("CheminTarifsMgr", "Stale.dat");
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminTarifsMgr", "Stale.dat");
         WriteFileBytes(target, oldBytes);
         WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
         package = MakePackage(dir.path(), ExampleSpec(payload));
@@ -56,6 +55,15 @@ protected:
     const Bytes payload = JetDatabase(704512, 4);
     std::string package;
 };
+
+std::string SystemText(DWORD error)
+{
+    CFileException e;
+    e.m_lOsError = (LONG)error;
+    char text[255];
+    e.GetErrorMessage(text, sizeof text);
+    return text;
+}
 
 BOOL WINAPI DiskFullWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nToWrite, LPDWORD lpWritten,
                               LPOVERLAPPED lpOv)
@@ -99,7 +107,7 @@ TEST_F(InstallFaults, AFullDiskIsReportedAndTheDialogStaysWithTheOldFileIntact)
 
     std::string start = "Couldn't write file " + target + "\n(";
     EXPECT_EQ(start, message.substr(0, start.size()));
-    EXPECT_NE(std::string::npos, message.find("disk")) << message;
+    EXPECT_NE(std::string::npos, message.find("(" + SystemText(ERROR_DISK_FULL) + ")")) << message;
     EXPECT_TRUE(stayed);
     EXPECT_TRUE(installStillShown);
     EXPECT_EQ(1, status) << "left by the user afterwards";

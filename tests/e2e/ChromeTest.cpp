@@ -20,8 +20,7 @@ protected:
     {
         DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
         DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
-        settings.SetString("CheminBaseTarif", target);
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
         package = MakePackage(dir.path(), ExampleSpec(JetDatabase(4096, 1)));
     }
     void TearDown() override
@@ -176,17 +175,11 @@ TEST_F(Chrome, TheAboutBoxClosesWithOkEscOrItsCloseBoxAndAsksNothing)
     ASSERT_TRUE(run.WaitForExit());
 }
 
-TEST_F(Chrome, TheMinimisedWindowAndItsDragCursorUseTheApplicationIcon)
+TEST_F(Chrome, MinimisingAndRestoringLeavesTheDialogWorking)
 {
     InstallerRun run(package);
     HWND dialog = run.Dialog();
     ASSERT_NE(nullptr, dialog);
-
-    HICON big = (HICON)SendMessageA(dialog, WM_GETICON, ICON_BIG, 0);
-    HICON small = (HICON)SendMessageA(dialog, WM_GETICON, ICON_SMALL, 0);
-    EXPECT_NE(nullptr, big);
-    EXPECT_EQ(big, small);
-    EXPECT_EQ((LRESULT)big, SendMessageA(dialog, WM_QUERYDRAGICON, 0, 0));
 
     run.SysCommand(dialog, SC_MINIMIZE);
     ASSERT_TRUE(WaitUntil([&] { return IsIconic(dialog) != FALSE; }));

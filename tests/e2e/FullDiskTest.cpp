@@ -32,8 +32,7 @@ protected:
         RemoveTree("S:\\Prices");
         CreateDirectoryA("S:\\Prices", nullptr);
         WriteFileBytes(target, oldBytes);
-        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
-        settings.SetString("CheminBaseTarif", target);
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
         package = MakePackage(dir.path(), ExampleSpec(JetDatabase(704512, 8)));
     }
     void TearDown() override

@@ -31,13 +31,10 @@ protected:
     void SetHost(const std::string& target, const std::optional<std::string>& staleValue = std::nullopt,
                  const std::string& country = "BE")
     {
-        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
-        settings.SetString("CheminBaseTarif", target);
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
         if (staleValue)
-            settings.SetString("CheminTarifsMgr", *staleValue);
-        ScopedRegKey countryKey(HKEY_LOCAL_MACHINE, kCountryKey);
-        countryKey.SetString("Pays", country);
-        keepKeys_ = true;
+            SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminTarifsMgr", *staleValue);
+        SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", country);
     }
 
     std::string Example(const PackageSpec& spec) { return MakePackage(dir.path(), spec); }
@@ -69,9 +66,6 @@ protected:
     ScopedTempDir dir{"install"};
     const Bytes payload = JetDatabase(704512, 7);
     const Bytes oldBytes = JetDatabase(300000, 3);
-
-private:
-    bool keepKeys_ = false;
 };
 } // namespace
 

@@ -23,11 +23,10 @@ protected:
 
     void SetHost(const std::optional<std::string>& target, const std::string& country)
     {
-        ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
+        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
         if (target)
-            settings.SetString("CheminBaseTarif", *target);
-        ScopedRegKey countryKey(HKEY_LOCAL_MACHINE, kCountryKey);
-        countryKey.SetString("Pays", country);
+            SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", *target);
+        SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", country);
     }
 
     std::string Package(const std::string& country, std::optional<int> sharedFolder = 0)
@@ -119,8 +118,7 @@ TEST_F(Startup, SharedFolderPackagesMakeNoCountryCheck)
 TEST_F(Startup, MissingCountrySettingsMakeNoCheck)
 {
     // Host without "Pays", then a package without a code: both install.
-    ScopedRegKey settings(HKEY_CURRENT_USER, kSettingsKey);
-    settings.SetString("CheminBaseTarif", target);
+    SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
     {
         InstallerRun run(Package("BE"), "/Automation");
         ASSERT_TRUE(run.WaitForExit());

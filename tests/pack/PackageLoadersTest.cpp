@@ -3,6 +3,7 @@
 // loaded as data instead, so they see what a real package carries, including the padding Wine writes
 // after each entry, which a loader reading past an entry's end would take for text.
 #include "PackTestSupport.h"
+#include "Packages.h"
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
 
@@ -12,23 +13,6 @@ using namespace packtest;
 
 namespace
 {
-HMODULE g_package;
-
-HRSRC WINAPI FindInPackage(HMODULE module, LPCSTR name, LPCSTR type)
-{
-    return FindResourceA(module ? module : g_package, name, type);
-}
-
-DWORD WINAPI SizeInPackage(HMODULE module, HRSRC info)
-{
-    return SizeofResource(module ? module : g_package, info);
-}
-
-HGLOBAL WINAPI LoadFromPackage(HMODULE module, HRSRC info)
-{
-    return LoadResource(module ? module : g_package, info);
-}
-
 HGLOBAL WINAPI LoadNothing(HMODULE, HRSRC)
 {
     return NULL;
@@ -48,18 +32,7 @@ int Flag(UINT id)
 class PackageLoaders : public ::testing::Test
 {
 protected:
-    void TearDown() override
-    {
-        if (g_package != NULL)
-            FreeLibrary(g_package);
-        g_package = NULL;
-    }
-
-    void Open(const std::string& package)
-    {
-        g_package = LoadLibraryExA(package.c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_NE(g_package, nullptr) << package;
-    }
+    void Open(const std::string& package) { resources.emplace(package); }
 
     // A package whose settings are the given bytes, stored unchanged.
     std::string Stamp(const std::vector<std::pair<UINT, Bytes>>& settings)
@@ -78,9 +51,7 @@ protected:
     }
 
     qbtest::ScopedTempDir dir{"qbloaders"};
-    qbtest::ScopedSysCall<decltype(sys.FindResourceA)> find{sys.FindResourceA, &FindInPackage};
-    qbtest::ScopedSysCall<decltype(sys.SizeofResource)> size{sys.SizeofResource, &SizeInPackage};
-    qbtest::ScopedSysCall<decltype(sys.LoadResource)> load{sys.LoadResource, &LoadFromPackage};
+    std::optional<qbtest::ScopedPackageResources> resources;
 };
 
 TEST_F(PackageLoaders, ReadTheExamplePackage)

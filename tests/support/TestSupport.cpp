@@ -194,8 +194,23 @@ RunResult Run(const std::string& commandLine, DWORD timeoutMs)
 
 std::string Quote(const std::string& argument)
 {
-    // Enough for the paths and texts of these tests: no embedded quotes or trailing backslashes.
-    return "\"" + argument + "\"";
+    // The rules the C runtime parses by: backslashes are literal unless they precede a quote, where
+    // each must be doubled, and the quote itself escaped.
+    std::string quoted = "\"";
+    size_t backslashes = 0;
+    for (char ch : argument)
+    {
+        if (ch == '\\')
+        {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(ch == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += ch;
+    }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
 }
 
 FileHolder::FileHolder(const std::string& path)
@@ -286,6 +301,19 @@ void ScopedRegKey::SetString(const std::string& name, const std::string& value) 
 void ScopedRegKey::SetDword(const std::string& name, DWORD value) const
 {
     SetRaw(name, REG_DWORD, &value, sizeof value);
+}
+
+void SetRegString(HKEY hive, const std::string& subKey, const std::string& name, const std::string& value)
+{
+    HKEY key;
+    if (RegCreateKeyExA(hive, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+        ERROR_SUCCESS)
+        Fail("RegCreateKeyEx " + subKey);
+    LONG rc =
+        RegSetValueExA(key, name.c_str(), 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS)
+        Fail("RegSetValueEx " + name);
 }
 
 void DeleteRegTree(HKEY hive, const std::string& subKey)

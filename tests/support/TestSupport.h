@@ -69,6 +69,7 @@ struct RunResult
 };
 // Runs a console program to its end and collects what it printed.
 RunResult Run(const std::string& commandLine, DWORD timeoutMs = 60000);
+// One command-line argument, quoted so that the program receives it unchanged.
 std::string Quote(const std::string& argument);
 
 // Another process holding a file open with no sharing, until Release or destruction.
@@ -105,6 +106,8 @@ private:
     std::string subKey_;
 };
 void DeleteRegTree(HKEY hive, const std::string& subKey);
+// Creates the key as needed and stores a string with its terminating zero; the key stays.
+void SetRegString(HKEY hive, const std::string& subKey, const std::string& name, const std::string& value);
 // The raw data and type of a value, or false when it is absent.
 bool ReadRegValue(HKEY hive, const std::string& subKey, const std::string& name, Bytes* data,
                   DWORD* type = nullptr);

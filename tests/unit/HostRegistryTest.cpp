@@ -353,3 +353,13 @@ TEST_F(HostRegistry, RefusedSetReturnsZeroAndClosesTheKey)
         +[](HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD) WINAPI -> LONG { return ERROR_ACCESS_DENIED; });
     EXPECT_EQ(0, WriteRegistryString(kSubKey, "date_creation_tarif", "2024-01-09", 1));
 }
+
+TEST_F(HostRegistry, UserKeyWithoutTheValueLeavesItToTheMachineHive)
+{
+    SetIn(HKEY_CURRENT_USER, "Other", "x");
+    SetIn(HKEY_LOCAL_MACHINE, "Pays", "machine");
+    EXPECT_STREQ("machine", Read("Pays"));
+    ScopedLightMode light;
+    SetIn(HKEY_LOCAL_MACHINE, "#LIGHT#Pays", "machine-light");
+    EXPECT_STREQ("machine-light", Read("Pays"));
+}

@@ -1,4 +1,4 @@
-// The About entry at the end of the window menu, looked at from inside the process that owns it.
+// The window menu and the icons, looked at from inside the process that owns them.
 #include "DialogHarness.h"
 #include "Packages.h"
 
@@ -8,7 +8,7 @@ using namespace qbtest;
 
 namespace
 {
-class WindowMenu : public ::testing::Test
+class Window : public ::testing::Test
 {
 protected:
     void SetUp() override { package = MakePackage(dir.path(), ExampleSpec(JetDatabase(4096, 1))); }
@@ -48,7 +48,7 @@ protected:
 };
 } // namespace
 
-TEST_F(WindowMenu, EndsWithASeparatorAndTheAboutEntry)
+TEST_F(Window, EndsWithASeparatorAndTheAboutEntry)
 {
     Tail tail = ReadMenuTail();
     EXPECT_TRUE(tail.separatorBeforeLast);
@@ -56,7 +56,7 @@ TEST_F(WindowMenu, EndsWithASeparatorAndTheAboutEntry)
     EXPECT_EQ(0x0010u, tail.lastId);
 }
 
-TEST_F(WindowMenu, GetsNothingWhenTheAboutTextIsMissing)
+TEST_F(Window, GetsNothingWhenTheAboutTextIsMissing)
 {
     int withEntry = ReadMenuTail().count;
     ScopedSysCall noString(
@@ -66,5 +66,29 @@ TEST_F(WindowMenu, GetsNothingWhenTheAboutTextIsMissing)
         });
     Tail tail = ReadMenuTail();
     EXPECT_EQ(withEntry - 2, tail.count);
-    EXPECT_EQ((UINT)SC_CLOSE, tail.lastId);
+    EXPECT_NE(0x0010u, tail.lastId);
+    EXPECT_FALSE(tail.separatorBeforeLast && tail.lastText.empty());
+}
+
+// Another process cannot ask a window for its icons under Wine, so this looks from inside.
+TEST_F(Window, TheWindowsIconsAndDragCursorAreTheApplicationIcon)
+{
+    ScopedPackageResources resources(package);
+    TestDlg dlg;
+    HICON big = nullptr, small = nullptr, drag = nullptr;
+    bool minimised = false;
+    RunDialog(dlg, [&](HWND window) {
+        big = (HICON)SendMessageA(window, WM_GETICON, ICON_BIG, 0);
+        small = (HICON)SendMessageA(window, WM_GETICON, ICON_SMALL, 0);
+        drag = (HICON)SendMessageA(window, WM_QUERYDRAGICON, 0, 0);
+        // Minimised, the window paints the icon itself.
+        PostMessageA(window, WM_SYSCOMMAND, SC_MINIMIZE, 0);
+        for (int i = 0; i < 100 && !minimised; i++, Sleep(20))
+            minimised = IsIconic(window) != FALSE;
+        RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    });
+    EXPECT_NE(nullptr, big);
+    EXPECT_EQ(big, small);
+    EXPECT_EQ(big, drag);
+    EXPECT_TRUE(minimised);
 }
