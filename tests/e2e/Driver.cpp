@@ -99,6 +99,15 @@ HWND InstallerRun::WaitForWindow(const std::string& caption, DWORD timeoutMs)
     return result;
 }
 
+std::vector<HWND> InstallerRun::WindowsCaptioned(const std::string& caption)
+{
+    std::vector<HWND> windows;
+    for (HWND hwnd : VisibleDialogs(process_.pid()))
+        if (WindowText(hwnd) == caption)
+            windows.push_back(hwnd);
+    return windows;
+}
+
 bool InstallerRun::HasWindow(const std::string& caption)
 {
     return WaitForWindow(caption, 0) != nullptr;
@@ -135,6 +144,14 @@ MessageBoxView InstallerRun::WaitForMessageBox(DWORD timeoutMs)
         }
     }
     return view;
+}
+
+void InstallerRun::ChooseFile(HWND saveDialog, const std::string& path)
+{
+    const int kFileNameEdit = 1152;
+    SendMessageTimeoutA(GetDlgItem(saveDialog, kFileNameEdit), WM_SETTEXT, 0, (LPARAM)path.c_str(),
+                        SMTO_ABORTIFHUNG, 5000, nullptr);
+    Click(saveDialog, IDOK);
 }
 
 void InstallerRun::Click(HWND dialog, int id)

@@ -53,12 +53,19 @@ public:
     MessageBoxView WaitForMessageBox(DWORD timeoutMs = 15000);
     // The visible top-level dialog of this process captioned exactly so.
     HWND WaitForWindow(const std::string& caption, DWORD timeoutMs = 15000);
+    // Every visible top-level dialog of this process captioned so, right now.
+    std::vector<HWND> WindowsCaptioned(const std::string& caption);
     // Whether a visible top-level window of this process has this caption right now.
     bool HasWindow(const std::string& caption);
 
     bool WaitForExit(DWORD timeoutMs = 20000) { return process_.Wait(timeoutMs); }
     DWORD ExitCode() const { return process_.ExitCode(); }
     bool Running() { return !process_.Wait(0); }
+
+    // The system's save dialog, opened by "Browse...".
+    HWND WaitForSaveDialog(DWORD timeoutMs = 15000) { return WaitForWindow("Save", timeoutMs); }
+    // Types a full path as the file name and presses Save.
+    void ChooseFile(HWND saveDialog, const std::string& path);
 
     void Click(HWND dialog, int id);            // the button's BN_CLICKED, as a mouse click gives
     void Key(HWND window, UINT virtualKey);     // a key press through the dialog manager
