@@ -49,5 +49,9 @@ protected:
     DECLARE_MESSAGE_MAP()
 };
 
+// The folder before the path's last backslash and the name after it; only the backslash separates.
+// Without one, the folder is empty and the name is the whole path.
+void SplitAtLastBackslash(const CString& strPath, CString* pstrFolder, CString* pstrFileName);
+
 // Where the minimised window draws its icon: centred in the client area, rounding toward zero.
 POINT MinimizedIconOrigin(const RECT& rcClient, int cxIcon, int cyIcon);

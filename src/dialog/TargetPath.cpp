@@ -30,12 +30,18 @@ CString CQuillbrookDlg::RegistryTargetPath()
     return ReadRegistryString(strSettingsKey, strPathValue, "");
 }
 
+void SplitAtLastBackslash(const CString& strPath, CString* pstrFolder, CString* pstrFileName)
+{
+    int nPos = strPath.ReverseFind('\\');
+    *pstrFolder = strPath.Left(nPos);
+    *pstrFileName = strPath.Mid(nPos + 1);
+}
+
 void CQuillbrookDlg::OnBrowse()
 {
-    // The save dialog opens where the current path points; only the backslash separates.
-    int nPos = m_strTargetPath.ReverseFind('\\');
-    CString strFileName = m_strTargetPath.Mid(nPos + 1);
-    CString strFolder = m_strTargetPath.Left(nPos);
+    // The save dialog opens where the current path points.
+    CString strFolder, strFileName;
+    SplitAtLastBackslash(m_strTargetPath, &strFolder, &strFileName);
 
     CFileDialog dlg(FALSE, ".mdb", strFileName, OFN_HIDEREADONLY | OFN_OVERWRITEPROMPT,
                     "MDB files(*.mdb)|*.mdb||", this, 0, TRUE);

@@ -1,7 +1,6 @@
 // Installing a price list, run after run as a user or a deployment would: the example release, a target
 // held open by another process, a package without its database, the stale file and the date.
-#include "Driver.h"
-#include "Packages.h"
+#include "HostFixture.h"
 #include "platform/CAtomicFile.h"
 
 #include <gtest/gtest.h>
@@ -10,62 +9,8 @@ using namespace qbtest;
 
 namespace
 {
-const char kSuccess[] = "Pricelist successfully installed";
-
-class Install : public ::testing::Test
+class Install : public HostFixture
 {
-protected:
-    void SetUp() override
-    {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-    }
-    void TearDown() override
-    {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-    }
-
-    // The host's settings as the example release finds them: the path of the price list, the name of
-    // the stale file, and the country.
-    void SetHost(const std::string& target, const std::optional<std::string>& staleValue = std::nullopt,
-                 const std::string& country = "BE")
-    {
-        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
-        if (staleValue)
-            SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminTarifsMgr", *staleValue);
-        SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", country);
-    }
-
-    std::string Example(const PackageSpec& spec) { return MakePackage(dir.path(), spec); }
-    std::string Example() { return Example(ExampleSpec(payload)); }
-
-    static std::string StoredDate(HKEY hive = HKEY_LOCAL_MACHINE, const std::string& key = kCountryKey,
-                                  const std::string& name = "date_creation_tarif")
-    {
-        Bytes data;
-        if (!ReadRegValue(hive, key, name, &data))
-            return "<absent>";
-        return std::string(data.begin(), data.end()).c_str();
-    }
-
-    // Presses Install and answers the success message.
-    static void InstallAndConfirm(InstallerRun& run)
-    {
-        HWND dialog = run.Dialog();
-        ASSERT_NE(nullptr, dialog);
-        run.Click(dialog, IDOK);
-        MessageBoxView done = run.WaitForMessageBox();
-        ASSERT_TRUE(done);
-        EXPECT_EQ(kSuccess, done.text);
-        EXPECT_EQ(std::vector<int>{IDOK}, done.buttons);
-        done.Press(IDOK);
-        ASSERT_TRUE(run.WaitForExit());
-    }
-
-    ScopedTempDir dir{"install"};
-    const Bytes payload = JetDatabase(704512, 7);
-    const Bytes oldBytes = JetDatabase(300000, 3);
 };
 } // namespace
 
@@ -152,14 +97,14 @@ TEST_F(Install, AskedToRetryWhileTheHostHoldsTheFile)
     host.Release();
     MessageBoxView last = run.WaitForMessageBox();
     ASSERT_TRUE(last);
-    if (last.text != kSuccess)
+    if (last.text != kSuccessText)
     {
         // The holder's exit and the Retry raced; one more Retry finds the file free.
         last.Press(IDRETRY);
         ASSERT_TRUE(WaitUntil([&] { return !IsWindow(last.hwnd); }));
         last = run.WaitForMessageBox();
     }
-    EXPECT_EQ(kSuccess, last.text);
+    EXPECT_EQ(kSuccessText, last.text);
     last.Press(IDOK);
     ASSERT_TRUE(run.WaitForExit());
     EXPECT_EQ(0u, run.ExitCode());
