@@ -5,7 +5,7 @@
 # unattended). Then says what happened.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/build.sh
+[ -n "${QB_IN_XVFB:-}" ] || scripts/build.sh
 
 package=build/example/PricelistSetup.exe
 database=build/example/Pricelist.mdb
@@ -25,7 +25,8 @@ if [ -n "${QB_IN_XVFB:-}" ]; then wine_windows_managed N; else wine_windows_mana
 # installer see the registry).
 settings='SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
 country='SOFTWARE\Halvero\dravik\Bel'
-target='C:\Halvero\Dravik\Bel\Tarifs\TarifBE.mdb'
+folder='C:\Halvero\Dravik\Bel\Tarifs'
+target="$folder\TarifBE.mdb"
 stale='C:\Halvero\Dravik\Bel\TarifsMgr.dat'
 reg() { wine reg "$@" /reg:32 >/dev/null 2>&1; }
 reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f
@@ -79,7 +80,7 @@ fi
 if [ -e "$(dirname "$target_unix")/TarifsMgr.dat" ]; then
     echo "Stale file:     still there"
 else
-    echo "Stale file:     removed ($(dirname "$target")\\TarifsMgr.dat)"
+    echo "Stale file:     removed ($folder\\TarifsMgr.dat)"
 fi
 date_value=$(wine reg query "HKLM\\$country" /v date_creation_tarif /reg:32 2>/dev/null | tr -d '\r' | awk '/date_creation_tarif/ {print $3}')
 echo "Stored date:    ${date_value:-none} (HKLM\\$country\\date_creation_tarif)"
