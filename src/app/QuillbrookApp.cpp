@@ -2,9 +2,11 @@
 #include "dialog/Outcome.h"
 #include "dialog/QuillbrookDlg.h"
 
+// clang-format off
 BEGIN_MESSAGE_MAP(CQuillbrookApp, CWinApp)
-ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
+    ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
+// clang-format on
 
 CQuillbrookApp::CQuillbrookApp() {}
 

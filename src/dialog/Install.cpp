@@ -7,8 +7,6 @@
 #include "platform/SystemCalls.h"
 #include "registry/HostRegistry.h"
 
-#include <shlobj.h>
-
 namespace
 {
 const char kPackageIncompleteText[] = "This Pricelist Setup has been incorrectly generated, setup aborted.";
@@ -91,6 +89,12 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
 
 void CQuillbrookDlg::OnOK()
 {
+    // Every way out but the attended ones that keep the dialog open ends it with IDOK.
+    auto finish = [this](InstallOutcome outcome) {
+        SetOutcome(outcome);
+        CDialog::OnOK();
+    };
+
     // Without a target an attended run waits for "Browse..."; an unattended one asks for a file once.
     if (m_strTargetPath.IsEmpty())
     {
@@ -104,8 +108,7 @@ void CQuillbrookDlg::OnOK()
     {
         if (!m_bUnattended)
             AfxMessageBox(kPackageIncompleteText, MB_OK, 0);
-        SetOutcome(OUTCOME_PACKAGE_INCOMPLETE);
-        CDialog::OnOK();
+        finish(OUTCOME_PACKAGE_INCOMPLETE);
         return;
     }
 
@@ -119,8 +122,7 @@ void CQuillbrookDlg::OnOK()
     {
         if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
         {
-            SetOutcome(OUTCOME_TARGET_NOT_OPENED);
-            CDialog::OnOK();
+            finish(OUTCOME_TARGET_NOT_OPENED);
             return;
         }
     }
@@ -129,13 +131,15 @@ void CQuillbrookDlg::OnOK()
     {
         // Nothing has changed on the disk. Attended, the dialog stays so that the user can make room
         // and try again; unattended, the run ends with its status and no box to answer.
-        SetOutcome(OUTCOME_WRITE_FAILED);
         if (m_bUnattended)
-            CDialog::OnOK();
-        else
-            AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) +
-                              ")\nThe file has been left as it was.",
-                          MB_OK | MB_ICONERROR, 0);
+        {
+            finish(OUTCOME_WRITE_FAILED);
+            return;
+        }
+        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) +
+                          ")\nThe file has been left as it was.",
+                      MB_OK | MB_ICONERROR, 0);
+        SetOutcome(OUTCOME_WRITE_FAILED);
         return;
     }
 
@@ -144,8 +148,7 @@ void CQuillbrookDlg::OnOK()
         if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
         {
             file.Abort();
-            SetOutcome(OUTCOME_TARGET_NOT_OPENED);
-            CDialog::OnOK();
+            finish(OUTCOME_TARGET_NOT_OPENED);
             return;
         }
     }
@@ -153,7 +156,8 @@ void CQuillbrookDlg::OnOK()
     RemoveStaleFile(m_strTargetPath,
                     ReadRegistryString(LoadPackageString(REG_SETTINGS_KEY), "CheminTarifsMgr", ""));
 
-    // The creation date, stored as the package gives it; a failed write goes unnoticed by design.
+    // The creation date, stored as the package gives it. A failed write is not reported: the host has
+    // never been told, and success is announced all the same.
     CString strDateKey = LoadCountryKey();
     CString strDate = LoadPackageString(REG_TARIFF_DATE);
     if (!strDateKey.IsEmpty() && !strDate.IsEmpty())
@@ -161,6 +165,5 @@ void CQuillbrookDlg::OnOK()
 
     if (!m_bUnattended)
         AfxMessageBox(kSuccessText, MB_OK, 0);
-    SetOutcome(OUTCOME_INSTALLED);
-    CDialog::OnOK();
+    finish(OUTCOME_INSTALLED);
 }

@@ -7,6 +7,20 @@
 namespace
 {
 const char kRefusalText[] = "This pricelist aims this country only : ";
+
+// The package's country code, upper-cased, when the host is set up for another country; empty when it
+// is not, and when either side has no country to compare. Spaces count.
+CString ForeignCountryCode(const CString& strCountryKey, CString strCode)
+{
+    if (strCountryKey.IsEmpty() || strCode.IsEmpty())
+        return CString();
+    CString strHost = ReadRegistryString(strCountryKey, "Pays", "");
+    if (strHost.IsEmpty())
+        return CString();
+    strCode.MakeUpper();
+    strHost.MakeUpper();
+    return strHost.Compare(strCode) != 0 ? strCode : CString();
+}
 } // namespace
 
 CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
@@ -25,13 +39,15 @@ void CQuillbrookDlg::DoDataExchange(CDataExchange* pDX)
     DDX_Text(pDX, IDC_TARGET_PATH, m_strTargetPath);
 }
 
+// clang-format off
 BEGIN_MESSAGE_MAP(CQuillbrookDlg, CDialog)
-ON_WM_SYSCOMMAND()
-ON_WM_PAINT()
-ON_WM_QUERYDRAGICON()
-ON_WM_CLOSE()
-ON_BN_CLICKED(IDC_BROWSE, &CQuillbrookDlg::OnBrowse)
+    ON_WM_SYSCOMMAND()
+    ON_WM_PAINT()
+    ON_WM_QUERYDRAGICON()
+    ON_WM_CLOSE()
+    ON_BN_CLICKED(IDC_BROWSE, &CQuillbrookDlg::OnBrowse)
 END_MESSAGE_MAP()
+// clang-format on
 
 CString CQuillbrookDlg::LoadCountryKey()
 {
@@ -59,28 +75,18 @@ BOOL CQuillbrookDlg::OnInitDialog()
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    // A package made for one country is refused where the host is set up for another. Any setting
-    // that is missing on either side switches the check off.
+    // A package made for one country is refused where the host is set up for another.
     if (!m_bUseSharedFolder)
     {
-        CString strKey = LoadCountryKey();
-        CString strCode = LoadPackageString(REG_COUNTRY_CODE);
-        if (!strKey.IsEmpty() && !strCode.IsEmpty())
+        CString strCountryKey = LoadCountryKey();
+        CString strForeignCode = ForeignCountryCode(strCountryKey, LoadPackageString(REG_COUNTRY_CODE));
+        if (!strForeignCode.IsEmpty())
         {
-            CString strHost = ReadRegistryString(strKey, "Pays", "");
-            if (!strHost.IsEmpty())
-            {
-                strCode.MakeUpper();
-                strHost.MakeUpper();
-                if (strHost.Compare(strCode) != 0)
-                {
-                    // Shown even when unattended: the deployment must not pass for a success.
-                    AfxMessageBox(kRefusalText + strCode, MB_OK, 0);
-                    SetOutcome(OUTCOME_REFUSED_FOR_COUNTRY);
-                    PostMessage(WM_QUIT, 0, 0);
-                    return FALSE;
-                }
-            }
+            // Shown even when unattended: a deployment must not pass for a success.
+            AfxMessageBox(kRefusalText + strForeignCode, MB_OK, 0);
+            SetOutcome(OUTCOME_REFUSED_FOR_COUNTRY);
+            PostMessage(WM_QUIT, 0, 0);
+            return FALSE;
         }
     }
 
