@@ -71,11 +71,7 @@ TEST_F(Browse, CancellingChangesNothing)
     EXPECT_FALSE(Shown(dialog, IDOK));
     EXPECT_TRUE(Shown(dialog, 1001));
 
-    run.Click(dialog, IDCANCEL);
-    MessageBoxView question = run.WaitForMessageBox();
-    ASSERT_TRUE(question);
-    question.Press(IDYES);
-    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
     EXPECT_EQ(1u, run.ExitCode());
 }
 

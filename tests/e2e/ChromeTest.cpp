@@ -138,11 +138,7 @@ TEST_F(Chrome, TheWindowMenuCommandsFrom0x10To0x1FOpenTheAboutBox)
     EXPECT_FALSE(run.HasWindow("About Quillbrook"));
     EXPECT_TRUE(IsWindowEnabled(dialog));
 
-    run.Click(dialog, IDCANCEL);
-    MessageBoxView question = run.WaitForMessageBox();
-    ASSERT_TRUE(question);
-    question.Press(IDYES);
-    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
 }
 
 TEST_F(Chrome, TheAboutBoxClosesWithOkEscOrItsCloseBoxAndAsksNothing)
@@ -168,11 +164,7 @@ TEST_F(Chrome, TheAboutBoxClosesWithOkEscOrItsCloseBoxAndAsksNothing)
         EXPECT_TRUE(IsWindowVisible(dialog));
         EXPECT_TRUE(IsWindowEnabled(dialog));
     }
-    run.Click(dialog, IDCANCEL);
-    MessageBoxView question = run.WaitForMessageBox();
-    ASSERT_TRUE(question);
-    question.Press(IDYES);
-    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
 }
 
 TEST_F(Chrome, MinimisingAndRestoringLeavesTheDialogWorking)
@@ -188,9 +180,5 @@ TEST_F(Chrome, MinimisingAndRestoringLeavesTheDialogWorking)
     ASSERT_TRUE(WaitUntil([&] { return !IsIconic(dialog); }));
     EXPECT_TRUE(run.Running());
 
-    run.Click(dialog, IDCANCEL);
-    MessageBoxView question = run.WaitForMessageBox();
-    ASSERT_TRUE(question);
-    question.Press(IDYES);
-    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
 }

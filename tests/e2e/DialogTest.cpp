@@ -19,16 +19,6 @@ std::string CommonAppData()
     DWORD n = GetEnvironmentVariableA("ALLUSERSPROFILE", folder, MAX_PATH);
     return std::string(folder, n);
 }
-
-// Leaves through Cancel and a Yes to the exit question.
-void Leave(InstallerRun& run, HWND dialog)
-{
-    run.Click(dialog, IDCANCEL);
-    MessageBoxView question = run.WaitForMessageBox();
-    ASSERT_TRUE(question);
-    question.Press(IDYES);
-    ASSERT_TRUE(run.WaitForExit());
-}
 } // namespace
 
 TEST(Dialog, ShowsCentredWithItsCaptionMinimiseBoxAndNoMaximiseBox)
@@ -52,7 +42,7 @@ TEST(Dialog, ShowsCentredWithItsCaptionMinimiseBoxAndNoMaximiseBox)
     EXPECT_NEAR((work.left + work.right) / 2, (window.left + window.right) / 2, 1);
     EXPECT_NEAR((work.top + work.bottom) / 2, (window.top + window.bottom) / 2, 1);
 
-    Leave(run, dialog);
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
     EXPECT_EQ(1u, run.ExitCode());
 }
 
@@ -97,7 +87,7 @@ TEST(Dialog, ShowsItsControlsInTemplateOrder)
     EXPECT_TRUE(controls[1].visible);
     EXPECT_FALSE(controls[6].visible);
 
-    Leave(run, dialog);
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
 }
 
 TEST(Dialog, EnterPressesInstallAndEscPressesCancel)

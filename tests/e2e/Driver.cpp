@@ -75,6 +75,12 @@ const Control* FindControl(const std::vector<Control>& controls, int id)
     return nullptr;
 }
 
+DWORD RunToEnd(const std::string& exe, const std::string& arguments)
+{
+    InstallerRun run(exe, arguments);
+    return run.WaitForExit() ? run.ExitCode() : STILL_ACTIVE;
+}
+
 void MessageBoxView::Press(int id) const
 {
     PostMessageA(hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(hwnd, id));
@@ -144,6 +150,16 @@ MessageBoxView InstallerRun::WaitForMessageBox(DWORD timeoutMs)
         }
     }
     return view;
+}
+
+bool InstallerRun::LeaveAnsweringYes(HWND dialog)
+{
+    Click(dialog, IDCANCEL);
+    MessageBoxView question = WaitForMessageBox();
+    if (!question)
+        return false;
+    question.Press(IDYES);
+    return WaitForExit();
 }
 
 void InstallerRun::ChooseFile(HWND saveDialog, const std::string& path)

@@ -58,6 +58,9 @@ public:
     // Whether a visible top-level window of this process has this caption right now.
     bool HasWindow(const std::string& caption);
 
+    // Leaves through Cancel and a Yes to the exit question; false when the run did not end so.
+    bool LeaveAnsweringYes(HWND dialog);
+
     bool WaitForExit(DWORD timeoutMs = 20000) { return process_.Wait(timeoutMs); }
     DWORD ExitCode() const { return process_.ExitCode(); }
     bool Running() { return !process_.Wait(0); }
@@ -76,6 +79,10 @@ private:
     std::string title_;
     ChildProcess process_;
 };
+
+// Runs a package (unattended, say) to its end and gives its exit status; STILL_ACTIVE (259) when it had
+// to be stopped because it did not end by itself.
+DWORD RunToEnd(const std::string& exe, const std::string& arguments);
 
 // Waits until predicate() is true or timeoutMs pass; returns its last value.
 template <class Predicate> bool WaitUntil(Predicate predicate, DWORD timeoutMs = 15000)

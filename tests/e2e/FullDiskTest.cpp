@@ -74,18 +74,12 @@ TEST_F(FullDisk, AttendedTheErrorIsShownAndTheDialogStays)
     EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDOK)));
     ExpectOldFileKept();
 
-    run.Click(dialog, IDCANCEL);
-    MessageBoxView question = run.WaitForMessageBox();
-    ASSERT_TRUE(question);
-    question.Press(IDYES);
-    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
     EXPECT_EQ(1u, run.ExitCode());
 }
 
 TEST_F(FullDisk, UnattendedIsSilentWithStatus5)
 {
-    InstallerRun run(package, "/Automation");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_EQ(5u, run.ExitCode());
+    EXPECT_EQ(5u, RunToEnd(package, "/Automation"));
     ExpectOldFileKept();
 }

@@ -48,9 +48,7 @@ TEST_F(Install, UnattendedInstallsWithoutAWindow)
     SetHost(target, std::string("Stale.dat"));
     WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
 
-    InstallerRun run(Example(), "/Automation");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
     EXPECT_EQ(payload, ReadFileBytes(target));
     EXPECT_FALSE(FileExists(dir / "Stale.dat"));
     EXPECT_EQ("2024-01-09", StoredDate());
@@ -60,9 +58,7 @@ TEST_F(Install, MissingFoldersAreCreatedOverSeveralLevels)
 {
     std::string target = dir / "A\\B\\C\\Tarif.mdb";
     SetHost(target);
-    InstallerRun run(Example(), "-automation");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(0u, RunToEnd(Example(), "-automation"));
     EXPECT_EQ(payload, ReadFileBytes(target));
 }
 
@@ -143,9 +139,7 @@ TEST_F(Install, UnattendedTriesOnceAgainstAHeldFile)
     SetHost(target);
     FileHolder host(target);
 
-    InstallerRun run(Example(), "/AUTOMATION");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_EQ(4u, run.ExitCode());
+    EXPECT_EQ(4u, RunToEnd(Example(), "/AUTOMATION"));
     host.Release();
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
     EXPECT_EQ("<absent>", StoredDate());
@@ -171,9 +165,7 @@ TEST_F(Install, APackageWithoutItsDatabaseSaysSoAndTouchesNothing)
         EXPECT_EQ(3u, run.ExitCode());
     }
     {
-        InstallerRun run(package, "/Automation");
-        ASSERT_TRUE(run.WaitForExit());
-        EXPECT_EQ(3u, run.ExitCode());
+        EXPECT_EQ(3u, RunToEnd(package, "/Automation"));
     }
     EXPECT_FALSE(FileExists(dir / "Never"));
     EXPECT_EQ("<absent>", StoredDate());
@@ -184,8 +176,6 @@ TEST_F(Install, AnEmptyDatabaseGivesAnEmptyFile)
     std::string target = dir / "Tarif.mdb";
     WriteFileBytes(target, oldBytes);
     SetHost(target);
-    InstallerRun run(Example(ExampleSpec(Bytes())), "/Automation");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(0u, RunToEnd(Example(ExampleSpec(Bytes())), "/Automation"));
     EXPECT_TRUE(ReadFileBytes(target).empty());
 }

@@ -23,9 +23,7 @@ protected:
     {
         ForgetHost();
         SetHost(target, staleValue);
-        InstallerRun run(Example(), "/Automation");
-        ASSERT_TRUE(run.WaitForExit());
-        EXPECT_EQ(0u, run.ExitCode());
+        EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
         EXPECT_EQ(payload, ReadFileBytes(target));
     }
 
@@ -142,9 +140,7 @@ TEST_F(DateStamp, InLightModeGoesToThePrefixedNameInTheUsersHive)
     // The light setting of the path wins over the plain one too.
     const std::string lightTarget = dir / "Light.mdb";
     SetRegString(HKEY_CURRENT_USER, kSettingsKey, "#LIGHT#CheminBaseTarif", lightTarget);
-    InstallerRun run(Example(), "/Automation");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
     EXPECT_EQ(payload, ReadFileBytes(lightTarget));
     EXPECT_FALSE(FileExists(target));
     EXPECT_EQ("2024-01-09", StoredDate(HKEY_CURRENT_USER, kCountryKey, "#LIGHT#date_creation_tarif"));
@@ -156,9 +152,7 @@ TEST_F(DateStamp, AccentedPathsGoFromTheRegistryToTheFile)
     const std::string accented = dir / "Donn\xe9"
                                        "es\\tarif.mdb";
     SetHost(accented);
-    InstallerRun run(Example(), "/Automation");
-    ASSERT_TRUE(run.WaitForExit());
-    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
     EXPECT_EQ(payload, ReadFileBytes(accented));
     // The folder really carries the accented letter, not a stand-in for it.
     wchar_t wideTemp[MAX_PATH];

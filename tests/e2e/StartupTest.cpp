@@ -91,9 +91,7 @@ TEST_F(Startup, CountryCodesCompareWithoutLetterCaseButWithSpaces)
     }
     SetHost(target, "be");
     {
-        InstallerRun run(Package("BE"), "/Automation");
-        ASSERT_TRUE(run.WaitForExit());
-        EXPECT_EQ(0u, run.ExitCode());
+        EXPECT_EQ(0u, RunToEnd(Package("BE"), "/Automation"));
         EXPECT_EQ(payload, ReadFileBytes(target));
     }
 }
@@ -107,11 +105,7 @@ TEST_F(Startup, SharedFolderPackagesMakeNoCountryCheck)
     std::vector<Control> controls = Children(dialog);
     EXPECT_NE(std::string::npos,
               FindControl(controls, 1002)->text.find("\\HalveroGroup\\PriceList\\CAT-CheminBaseTarif\\"));
-    run.Click(dialog, IDCANCEL);
-    MessageBoxView question = run.WaitForMessageBox();
-    ASSERT_TRUE(question);
-    question.Press(IDYES);
-    ASSERT_TRUE(run.WaitForExit());
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
     EXPECT_EQ(1u, run.ExitCode());
 }
 
@@ -120,15 +114,11 @@ TEST_F(Startup, MissingCountrySettingsMakeNoCheck)
     // Host without "Pays", then a package without a code: both install.
     SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
     {
-        InstallerRun run(Package("BE"), "/Automation");
-        ASSERT_TRUE(run.WaitForExit());
-        EXPECT_EQ(0u, run.ExitCode());
+        EXPECT_EQ(0u, RunToEnd(Package("BE"), "/Automation"));
     }
     SetHost(target, "FR");
     {
-        InstallerRun run(Package(""), "/Automation");
-        ASSERT_TRUE(run.WaitForExit());
-        EXPECT_EQ(0u, run.ExitCode());
+        EXPECT_EQ(0u, RunToEnd(Package(""), "/Automation"));
     }
 }
 
@@ -167,11 +157,7 @@ TEST_F(Startup, AKnownPathShowsInstallAndAnUnknownOneShowsBrowse)
         Sleep(300);
         EXPECT_FALSE(run.HasWindow(run.Title()));
         EXPECT_TRUE(IsWindowVisible(dialog));
-        run.Click(dialog, IDCANCEL);
-        MessageBoxView question = run.WaitForMessageBox();
-        ASSERT_TRUE(question);
-        question.Press(IDYES);
-        ASSERT_TRUE(run.WaitForExit());
+        ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
     }
 }
 
@@ -192,10 +178,6 @@ TEST_F(Startup, OnlyTheWordAutomationAfterOneLeaderRunsUnattended)
         InstallerRun run(package, arguments);
         HWND dialog = run.Dialog();
         ASSERT_NE(nullptr, dialog) << arguments << " waits for the user";
-        run.Click(dialog, IDCANCEL);
-        MessageBoxView question = run.WaitForMessageBox();
-        ASSERT_TRUE(question);
-        question.Press(IDYES);
-        ASSERT_TRUE(run.WaitForExit());
+        ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
     }
 }
