@@ -1,0 +1,196 @@
+#!/usr/bin/env bash
+# Times Quillbrook's unattended install against a native copy, an empty Windows process, the floor
+# (bench/Floor.cpp: the same job in plain Win32) and NSIS (bench/PricelistSetup.nsi, stored and zlib),
+# for payloads of 704,512 bytes, 64 MiB and 256 MiB; measures each installer's peak private memory and
+# the sizes of the executables; writes the table and the chart into docs/BENCHMARKS.md and
+# docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
+#
+#   bench/run.sh            the full run (about ten minutes)
+#   bench/run.sh --quick    one short round per payload, to try the script; docs/ are left alone
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root=$PWD
+
+quick=0
+[ "${1:-}" = "--quick" ] && quick=1
+
+if [ -z "${QB_BENCH_INSIDE:-}" ]; then
+    scripts/setup-machine.sh --bench
+    scripts/build.sh
+    if [ ! -f build/bench/build.ninja ]; then
+        cmake -S bench -B build/bench -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw32-toolchain.cmake" >/dev/null
+    fi
+    cmake --build build/bench
+    # Everything Windows runs on one CPU: a Wine process makes hundreds of round trips to the
+    # wineserver, and in this virtual machine a wake-up on the other CPU costs tens of microseconds
+    # more, at random (an empty process takes 15 or 40 ms unpinned, 17 +/- 1 ms pinned). The memory
+    # sampler polls from the other CPU.
+    export QB_BENCH_INSIDE=1
+    export QB_BENCH_CPUS=$(nproc)
+    export QB_BENCH_CPU=$((QB_BENCH_CPUS - 1))
+    export QB_SAMPLER_CPU=0
+    exec taskset -c "$QB_BENCH_CPU" xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+fi
+
+work=$root/build/bench/work
+results=$root/build/bench/results
+mkdir -p "$work" "$results"
+rm -f "$results"/*
+
+needed_kib=$((3 * 1024 * 1024))
+free_kib=$(df -Pk "$work" | awk 'NR==2 {print $4}')
+if [ "$free_kib" -lt "$needed_kib" ]; then
+    echo "bench: $((free_kib / 1024)) MiB free under $work; the 256 MiB payload needs about 3 GiB" >&2
+    exit 1
+fi
+cleanup() {
+    wine_stop
+    rm -rf "$work"
+}
+
+# A Wine prefix of its own, so that the tests' prefix and registry are left alone.
+source scripts/wine-env.sh
+export WINEPREFIX=$root/build/bench/wineprefix
+wine_start
+trap cleanup EXIT
+wine_windows_managed N
+
+# The host as the example release expects it (32-bit view, as the installers see the registry).
+settings='SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
+country='SOFTWARE\Halvero\dravik\Bel'
+target='C:\Halvero\Dravik\Bel\Tarifs\TarifBE.mdb'
+reg() { wine reg "$@" /reg:32 >/dev/null 2>&1; }
+reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f
+reg add "HKCU\\$settings" /v CheminTarifsMgr /d 'C:\Halvero\Dravik\Bel\TarifsMgr.dat' /f
+reg add "HKLM\\$country" /v Pays /d BE /f
+target_unix=$(winepath -u "$target" 2>/dev/null)
+stale_unix=$(dirname "$target_unix")/TarifsMgr.dat
+mkdir -p "$(dirname "$target_unix")"
+
+bin=$root/build/bin
+bench_bin=$root/build/bench/bin
+to_windows() { winepath -w "$1" 2>/dev/null; }
+
+# The example release's settings, as tools/CMakeLists.txt stamps them.
+stamp() { # base out database
+    wine "$bin/quillbrook-pack.exe" --base "$(to_windows "$1")" --out "$(to_windows "$2")" \
+        --database "$(to_windows "$3")" --settings-key "$settings" --path-value CheminBaseTarif \
+        --shared-folder 0 --country-key "HKEY_LOCAL_MACHINE\\$country\\" --date 2024-01-09 --country BE >/dev/null
+}
+sample_db() { # size seed out
+    wine "$bin/quillbrook-sample-db.exe" --size "$1" --seed "$2" --out "$(to_windows "$3")" >/dev/null
+}
+
+{
+    echo "date $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+    echo "commit $(git rev-parse --short HEAD)$(git diff --quiet HEAD -- src tools bench || echo ' (modified)')"
+    echo "cpu $(grep -m1 'model name' /proc/cpuinfo | cut -d: -f2 | sed 's/^ //') x $QB_BENCH_CPUS, timed on CPU $QB_BENCH_CPU"
+    echo "kernel $(uname -r)"
+    echo "wine $(wine --version)"
+    echo "hyperfine $(hyperfine --version | cut -d' ' -f2)"
+    echo "makensis $(makensis -VERSION)"
+    echo "load $(cut -d' ' -f1-3 /proc/loadavg)"
+} >"$results/machine.txt"
+cat "$results/machine.txt"
+
+# bytes label rounds runs warmup
+sizes=("704512 704,512 B 5 10 2" "64M 64 MiB 3 6 1" "256M 256 MiB 3 4 1")
+[ $quick -eq 1 ] && sizes=("704512 704,512 B 1 3 1" "64M 64 MiB 1 2 1" "256M 256 MiB 1 2 1")
+
+{
+    echo "fixed Quillbrook.exe $(stat -c %s "$bin/Quillbrook.exe")"
+    echo "fixed bench-floor.exe $(stat -c %s "$bench_bin/bench-floor.exe")"
+    echo "fixed nsis-stub $(stat -c %s /usr/share/nsis/Stubs/zlib-x86-unicode)"
+} >"$results/sizes.txt"
+
+# The memory method, checked: a program that commits and writes 32 MiB must measure 32 MiB above an
+# empty one.
+peak() { # prepare-command program arguments...
+    local prepare=$1
+    shift
+    taskset -c "$QB_SAMPLER_CPU" /usr/bin/python3 bench/peak-private.py --runs 3 --prepare "$prepare" -- \
+        taskset -c "$QB_BENCH_CPU" wine "$@" | head -1
+}
+empty_kib=$(peak true "$bench_bin/bench-empty.exe")
+touch_kib=$(peak true "$bench_bin/bench-touch.exe" 32)
+echo "memory-check empty $empty_kib touch32 $touch_kib" >"$results/memory-check.txt"
+echo "Memory method: empty process $empty_kib KiB, with 32 MiB written $touch_kib KiB (+$((touch_kib - empty_kib)) KiB)"
+
+for entry in "${sizes[@]}"; do
+    read -r size label_number label_unit rounds runs warmup <<<"$entry"
+    label="$label_number $label_unit"
+    echo
+    echo "== $label"
+    payload=$work/Pricelist-$size.mdb
+    old=$work/Previous-$size.mdb
+    quillbrook=$work/PricelistSetup-$size.exe
+    floor=$work/FloorSetup-$size.exe
+    nsis_stored=$work/NsisStored-$size.exe
+    nsis_zlib=$work/NsisZlib-$size.exe
+    if [ "$size" = 704512 ]; then
+        cp "$root/build/example/Pricelist.mdb" "$payload"
+        cp "$root/build/example/PricelistSetup.exe" "$quillbrook"
+    else
+        sample_db "$size" 1 "$payload"
+        stamp "$bin/Quillbrook.exe" "$quillbrook" "$payload"
+    fi
+    sample_db "$size" 2 "$old"
+    stamp "$bench_bin/bench-floor.exe" "$floor" "$payload"
+    makensis -V1 -DSTORED "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_stored" bench/PricelistSetup.nsi
+    makensis -V1 "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_zlib" bench/PricelistSetup.nsi
+    payload_bytes=$(stat -c %s "$payload")
+    for package in quillbrook floor nsis_stored nsis_zlib; do
+        echo "package $size $package $(stat -c %s "${!package}") $payload_bytes" >>"$results/sizes.txt"
+    done
+
+    reset="$root/bench/reset.sh $old $target_unix $stale_unix"
+    names=(cp empty floor quillbrook nsis-stored nsis-zlib)
+    inputs=("$payload" "$bench_bin/bench-empty.exe" "$floor" "$quillbrook" "$nsis_stored" "$nsis_zlib")
+    commands=("cp $payload $target_unix"
+        "wine $bench_bin/bench-empty.exe"
+        "wine $floor"
+        "wine $quillbrook /Automation"
+        "wine $nsis_stored /S"
+        "wine $nsis_zlib /S")
+    args=()
+    for i in "${!names[@]}"; do
+        args+=(--prepare "$reset ${inputs[$i]}" -n "${names[$i]}" "${commands[$i]}")
+    done
+    # Rounds of every contender in turn, so that a change of the machine's state over the run reaches
+    # all of them alike; bench/report.py pools the rounds.
+    for round in $(seq "$rounds"); do
+        hyperfine -N --style basic -w "$warmup" -r "$runs" --export-json "$results/time-$size-$round.json" \
+            "${args[@]}" >"$results/hyperfine-$size-$round.txt"
+        grep -E '^(Benchmark|  Time)' "$results/hyperfine-$size-$round.txt"
+    done
+
+    # Every contender must have done the job.
+    for contender in quillbrook floor nsis_stored nsis_zlib; do
+        $reset "${!contender}"
+        case $contender in
+        quillbrook) wine "${!contender}" /Automation ;;
+        floor) wine "${!contender}" ;;
+        *) wine "${!contender}" /S ;;
+        esac
+        cmp -s "$payload" "$target_unix" || { echo "bench: $contender did not install the $label payload" >&2; exit 1; }
+        [ ! -e "$stale_unix" ] || { echo "bench: $contender left the stale file" >&2; exit 1; }
+    done
+
+    {
+        echo "empty $size $(peak "$reset $bench_bin/bench-empty.exe" "$bench_bin/bench-empty.exe")"
+        echo "floor $size $(peak "$reset $floor" "$floor")"
+        echo "quillbrook $size $(peak "$reset $quillbrook" "$quillbrook" /Automation)"
+        echo "nsis-stored $size $(peak "$reset $nsis_stored" "$nsis_stored" /S)"
+        echo "nsis-zlib $size $(peak "$reset $nsis_zlib" "$nsis_zlib" /S)"
+    } >>"$results/memory.txt"
+    grep " $size " "$results/memory.txt" | awk '{printf "peak private %s: %d KiB\n", $1, $3}'
+
+    rm -f "$payload" "$old" "$quillbrook" "$floor" "$nsis_stored" "$nsis_zlib" "$target_unix"
+done
+
+echo
+if [ $quick -eq 1 ]; then
+    /usr/bin/python3 bench/report.py "$results"
+else
+    /usr/bin/python3 bench/report.py "$results" --doc docs/BENCHMARKS.md --chart docs/benchmarks.png
+fi
