@@ -11,8 +11,8 @@ set style data histograms
 set style histogram clustered gap 1
 set style fill solid 0.85 border -1
 set boxwidth 0.9
-set key top left
+set key top left autotitle columnheader
 set xtics nomirror
-plot for [i=2:7] data using i:xtic(1) title columnheader(i), \
+plot for [i=2:7] data using i:xtic(1), \
      for [i=2:7] data using ($0 + (i - 4.5) / 7.0):i:(sprintf(column(i) < 100 ? "%.1f" : "%.0f", column(i))) \
          with labels offset 0,0.6 font ",8" notitle

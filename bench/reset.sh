@@ -3,8 +3,8 @@
 # previous database at the target, the stale file beside it, no temporary file, nothing waiting to be
 # written to the disk (so that no run pays for the writeback of another), and the contender's own input
 # read once (so that every run starts from the page cache: this virtual machine's host pages out file
-# pages left unused for some seconds, which made one run in three of a 256 MiB install read its
-# package from the disk).
+# pages left unused for some seconds, and a package read once had lost 8 of its 256 MiB from the cache
+# after 10 s, 34 MiB after 45 s).
 #   reset.sh OLD_DATABASE TARGET STALE INPUT   (Unix paths)
 set -e
 rm -f "$2.installing"

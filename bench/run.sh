@@ -5,7 +5,7 @@
 # the sizes of the executables; writes the table and the chart into docs/BENCHMARKS.md and
 # docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
 #
-#   bench/run.sh            the full run (about ten minutes)
+#   bench/run.sh            the full run (about six minutes)
 #   bench/run.sh --quick    one short round per payload, to try the script; docs/ are left alone
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -94,7 +94,7 @@ sample_db() { # size seed out
 cat "$results/machine.txt"
 
 # bytes label rounds runs warmup
-sizes=("704512 704,512 B 5 10 2" "64M 64 MiB 3 6 1" "256M 256 MiB 3 4 1")
+sizes=("704512 704,512 B 5 10 2" "64M 64 MiB 3 8 1" "256M 256 MiB 3 6 1")
 [ $quick -eq 1 ] && sizes=("704512 704,512 B 1 3 1" "64M 64 MiB 1 2 1" "256M 256 MiB 1 2 1")
 
 {
@@ -160,7 +160,7 @@ for entry in "${sizes[@]}"; do
     # all of them alike; bench/report.py pools the rounds.
     for round in $(seq "$rounds"); do
         hyperfine -N --style basic -w "$warmup" -r "$runs" --export-json "$results/time-$size-$round.json" \
-            "${args[@]}" >"$results/hyperfine-$size-$round.txt"
+            "${args[@]}" >"$results/hyperfine-$size-$round.txt" 2>&1
         grep -E '^(Benchmark|  Time)' "$results/hyperfine-$size-$round.txt"
     done
 
