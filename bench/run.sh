@@ -115,6 +115,10 @@ empty_kib=$(peak true "$bench_bin/bench-empty.exe")
 touch_kib=$(peak true "$bench_bin/bench-touch.exe" 32)
 echo "memory-check empty $empty_kib touch32 $touch_kib" >"$results/memory-check.txt"
 echo "Memory method: empty process $empty_kib KiB, with 32 MiB written $touch_kib KiB (+$((touch_kib - empty_kib)) KiB)"
+if [ $((touch_kib - empty_kib)) -lt $((32768 - 512)) ] || [ $((touch_kib - empty_kib)) -gt $((32768 + 1024)) ]; then
+    echo "bench: the memory sampler does not see 32 MiB of private memory; its figures would be wrong" >&2
+    exit 1
+fi
 
 for entry in "${sizes[@]}"; do
     read -r size label_number label_unit rounds runs warmup <<<"$entry"
