@@ -28,7 +28,6 @@ CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
 {
     m_bUseSharedFolder = LoadPackageFlag(REG_USE_SHARED_FOLDER);
     m_strTargetPath = m_bUseSharedFolder ? SharedFolderTargetPath() : RegistryTargetPath();
-    m_hIcon = ::LoadIconW(GetModuleHandleA(NULL), MAKEINTRESOURCEW(IDR_MAINFRAME));
 }
 
 void CQuillbrookDlg::DoDataExchange(CDataExchange* pDX)
@@ -56,6 +55,34 @@ CString CQuillbrookDlg::LoadCountryKey()
     return strKey;
 }
 
+BOOL CQuillbrookDlg::AcceptsHostCountry()
+{
+    if (m_bUseSharedFolder)
+        return TRUE;
+    CString strCountryKey = LoadCountryKey();
+    CString strForeignCode = ForeignCountryCode(strCountryKey, LoadPackageString(REG_COUNTRY_CODE));
+    if (strForeignCode.IsEmpty())
+        return TRUE;
+
+    // Shown even when unattended: a deployment must not pass for a success.
+    AfxMessageBox(kRefusalText + strForeignCode, MB_OK, 0);
+    SetOutcome(OUTCOME_REFUSED_FOR_COUNTRY);
+    return FALSE;
+}
+
+INT_PTR CQuillbrookDlg::DoModal()
+{
+    if (!m_bUnattended)
+        return CDialog::DoModal();
+
+    // Unattended, nothing of the dialog is ever seen, so its window is not made at all: the checks and
+    // the installation run without it. (Making a window is what costs a run most of its time under
+    // Wine, which loads its display driver for the first one.)
+    if (AcceptsHostCountry())
+        OnOK();
+    return m_nModalResult;
+}
+
 BOOL CQuillbrookDlg::OnInitDialog()
 {
     CDialog::OnInitDialog();
@@ -72,29 +99,19 @@ BOOL CQuillbrookDlg::OnInitDialog()
         }
     }
 
+    // Loaded only now that a window shows it: loading an icon needs the display.
+    m_hIcon = ::LoadIconW(GetModuleHandleA(NULL), MAKEINTRESOURCEW(IDR_MAINFRAME));
     SetIcon(m_hIcon, TRUE);
     SetIcon(m_hIcon, FALSE);
 
-    // A package made for one country is refused where the host is set up for another.
-    if (!m_bUseSharedFolder)
+    // A package made for one country ends here, before the user can act.
+    if (!AcceptsHostCountry())
     {
-        CString strCountryKey = LoadCountryKey();
-        CString strForeignCode = ForeignCountryCode(strCountryKey, LoadPackageString(REG_COUNTRY_CODE));
-        if (!strForeignCode.IsEmpty())
-        {
-            // Shown even when unattended: a deployment must not pass for a success.
-            AfxMessageBox(kRefusalText + strForeignCode, MB_OK, 0);
-            SetOutcome(OUTCOME_REFUSED_FOR_COUNTRY);
-            PostMessage(WM_QUIT, 0, 0);
-            return FALSE;
-        }
-    }
-
-    if (m_bUnattended)
-    {
-        OnOK();
+        PostMessage(WM_QUIT, 0, 0);
         return FALSE;
     }
+
+    // Only one way on at first: "Install" when the path is known, "Browse..." when it is not.
     if (m_strTargetPath.IsEmpty())
         m_btnInstall.ShowWindow(SW_HIDE);
     else

@@ -9,6 +9,9 @@ class CQuillbrookDlg : public CDialog
 public:
     explicit CQuillbrookDlg(CWnd* pParent = NULL);
 
+    // Runs the dialog; an unattended one runs its checks and installs without a window.
+    INT_PTR DoModal() override;
+
     enum
     {
         IDD = IDD_QUILLBROOK_DIALOG
@@ -26,7 +29,7 @@ protected:
     CButton m_btnBrowse;
     CString m_strTargetPath; // full path of the database file to write; may be empty
     int m_bUseSharedFolder;  // nonzero: the path is composed under the common application-data folder
-    HICON m_hIcon;
+    HICON m_hIcon;           // loaded when the window first shows it
 
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -38,6 +41,8 @@ protected:
     static CString RegistryTargetPath();
     // The package's country key with every "HKEY_LOCAL_MACHINE\" removed.
     static CString LoadCountryKey();
+    // FALSE, after saying so, when the package is made for another country than the host's.
+    BOOL AcceptsHostCountry();
 
     BOOL ConfirmExit();
     afx_msg void OnSysCommand(UINT nID, LPARAM lParam);

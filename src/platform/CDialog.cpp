@@ -30,7 +30,7 @@ bool ReturnsResultDirectly(UINT message)
 } // namespace
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
-    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd), m_bContinueModal(FALSE), m_nModalResult(-1)
+    : m_nIDTemplate(nIDTemplate), m_pParentWnd(pParentWnd), m_nModalResult(-1), m_bContinueModal(FALSE)
 {
 }
 
@@ -65,7 +65,8 @@ void CDialog::EndDialog(int nResult)
     m_nModalResult = nResult;
     m_bContinueModal = FALSE;
     // Wakes the loop should the call come from outside any message it dispatched.
-    ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
+    if (m_hWnd != NULL)
+        ::PostMessageA(m_hWnd, WM_NULL, 0, 0);
 }
 
 HWND CDialog::CreateHidden(HWND hWndOwner)

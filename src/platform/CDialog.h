@@ -34,6 +34,7 @@ protected:
 
     UINT m_nIDTemplate;
     CWnd* m_pParentWnd;
+    INT_PTR m_nModalResult; // what EndDialog was given; -1 until then
 
 private:
     HWND CreateHidden(HWND hWndOwner);
@@ -41,5 +42,4 @@ private:
     static INT_PTR CALLBACK DialogProc(HWND hWnd, UINT message, WPARAM wParam, LPARAM lParam);
 
     BOOL m_bContinueModal;
-    INT_PTR m_nModalResult;
 };

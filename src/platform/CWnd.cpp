@@ -41,6 +41,9 @@ void CWnd::CenterWindow()
 
 BOOL CWnd::UpdateData(BOOL bSaveAndValidate)
 {
+    // Without a window there is nothing to exchange with.
+    if (m_hWnd == NULL)
+        return TRUE;
     CDataExchange dx(this, bSaveAndValidate);
     DoDataExchange(&dx);
     return TRUE;
