@@ -188,7 +188,7 @@ TEST_F(Crash, AKilledInstallLeavesTheOldOrTheNewDatabaseAndTheNextRunCleansUp)
     {
         Bytes newBytes = JetDatabase(kDatabaseSize, 11);
         newContents = ContentsOf(newBytes);
-        package = MakePackage(dir.path(), ExampleSpec(newBytes));
+        package = MakePackage(dir.path(), ExampleContents(newBytes));
     }
     {
         Bytes oldBytes = JetDatabase(kDatabaseSize, 12);

@@ -21,7 +21,7 @@ protected:
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminTarifsMgr", "Stale.dat");
         WriteFileBytes(target, oldBytes);
         WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
-        package = MakePackage(dir.path(), ExampleSpec(payload));
+        package = MakePackage(dir.path(), ExampleContents(payload));
     }
     void TearDown() override
     {

@@ -11,7 +11,7 @@ namespace
 class Window : public ::testing::Test
 {
 protected:
-    void SetUp() override { package = MakePackage(dir.path(), ExampleSpec(JetDatabase(4096, 1))); }
+    void SetUp() override { package = MakePackage(dir.path(), ExampleContents(JetDatabase(4096, 1))); }
     void TearDown() override { sys = kRealSystemCalls; }
 
     // The last two items of the dialog's window menu: (separator?, text, command id).

@@ -17,7 +17,7 @@ protected:
         DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
         DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
         // No path in the host's settings: the dialog starts with "Browse...".
-        package = MakePackage(dir.path(), ExampleSpec(payload));
+        package = MakePackage(dir.path(), ExampleContents(payload));
     }
 
     static std::string PathShown(HWND dialog) { return FindControl(Children(dialog), 1002)->text; }

@@ -21,7 +21,7 @@ protected:
         DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
         DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
-        package = MakePackage(dir.path(), ExampleSpec(JetDatabase(4096, 1)));
+        package = MakePackage(dir.path(), ExampleContents(JetDatabase(4096, 1)));
     }
     void TearDown() override
     {

@@ -33,7 +33,7 @@ protected:
         CreateDirectoryA("S:\\Prices", nullptr);
         WriteFileBytes(target, oldBytes);
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
-        package = MakePackage(dir.path(), ExampleSpec(JetDatabase(704512, 8)));
+        package = MakePackage(dir.path(), ExampleContents(JetDatabase(704512, 8)));
     }
     void TearDown() override
     {

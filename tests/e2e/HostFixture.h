@@ -36,8 +36,8 @@ protected:
         SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", country);
     }
 
-    std::string Example(const PackageSpec& spec) { return MakePackage(dir.path(), spec); }
-    std::string Example() { return Example(ExampleSpec(payload)); }
+    std::string Example(const PackageContents& contents) { return MakePackage(dir.path(), contents); }
+    std::string Example() { return Example(ExampleContents(payload)); }
 
     static std::string StoredDate(HKEY hive = HKEY_LOCAL_MACHINE, const std::string& key = kCountryKey,
                                   const std::string& name = "date_creation_tarif")

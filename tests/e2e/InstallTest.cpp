@@ -149,9 +149,9 @@ TEST_F(Install, APackageWithoutItsDatabaseSaysSoAndTouchesNothing)
 {
     std::string target = dir / "Never\\Tarif.mdb";
     SetHost(target);
-    PackageSpec spec = ExampleSpec(payload);
-    spec.database.reset();
-    std::string package = Example(spec);
+    PackageContents contents = ExampleContents(payload);
+    contents.database.reset();
+    std::string package = Example(contents);
     {
         InstallerRun run(package);
         HWND dialog = run.Dialog();
@@ -176,6 +176,6 @@ TEST_F(Install, AnEmptyDatabaseGivesAnEmptyFile)
     std::string target = dir / "Tarif.mdb";
     WriteFileBytes(target, oldBytes);
     SetHost(target);
-    EXPECT_EQ(0u, RunToEnd(Example(ExampleSpec(Bytes())), "/Automation"));
+    EXPECT_EQ(0u, RunToEnd(Example(ExampleContents(Bytes())), "/Automation"));
     EXPECT_TRUE(ReadFileBytes(target).empty());
 }

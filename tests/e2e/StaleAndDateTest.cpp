@@ -49,11 +49,11 @@ protected:
     // Installs attended, so that the success message is seen, with the given country key and date.
     void InstallWith(const std::optional<std::string>& countryKey, const std::optional<std::string>& date)
     {
-        PackageSpec spec = ExampleSpec(payload);
-        spec.countryKey = countryKey;
-        spec.date = date;
-        spec.country.reset();
-        InstallerRun run(Example(spec));
+        PackageContents contents = ExampleContents(payload);
+        contents.countryKey = countryKey;
+        contents.date = date;
+        contents.country.reset();
+        InstallerRun run(Example(contents));
         InstallAndConfirm(run);
         EXPECT_EQ(0u, run.ExitCode());
     }

@@ -31,10 +31,10 @@ protected:
 
     std::string Package(const std::string& country, std::optional<int> sharedFolder = 0)
     {
-        PackageSpec spec = ExampleSpec(payload);
-        spec.country = country;
-        spec.sharedFolder = sharedFolder;
-        return MakePackage(dir.path(), spec, "PricelistSetup" + std::to_string(++packages_) + ".exe");
+        PackageContents contents = ExampleContents(payload);
+        contents.country = country;
+        contents.sharedFolder = sharedFolder;
+        return MakePackage(dir.path(), contents, "PricelistSetup" + std::to_string(++packages_) + ".exe");
     }
 
     // Expects the refusal for code, and that nothing was installed.

@@ -8,17 +8,17 @@ const char kSettingsKey[] = "SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan";
 const char kCountryKey[] = "SOFTWARE\\Halvero\\dravik\\Bel\\";
 const char kHostRootKey[] = "SOFTWARE\\Halvero";
 
-PackageSpec ExampleSpec(const Bytes& database)
+PackageContents ExampleContents(const Bytes& database)
 {
-    PackageSpec spec;
-    spec.database = database;
-    spec.settingsKey = kSettingsKey;
-    spec.pathValue = "CheminBaseTarif";
-    spec.sharedFolder = 0;
-    spec.countryKey = std::string("HKEY_LOCAL_MACHINE\\") + kCountryKey;
-    spec.date = "2024-01-09";
-    spec.country = "BE";
-    return spec;
+    PackageContents contents;
+    contents.database = database;
+    contents.settingsKey = kSettingsKey;
+    contents.pathValue = "CheminBaseTarif";
+    contents.sharedFolder = 0;
+    contents.countryKey = std::string("HKEY_LOCAL_MACHINE\\") + kCountryKey;
+    contents.date = "2024-01-09";
+    contents.country = "BE";
+    return contents;
 }
 
 Bytes JetDatabase(size_t size, unsigned seed)
@@ -30,7 +30,7 @@ Bytes JetDatabase(size_t size, unsigned seed)
     return bytes;
 }
 
-std::string MakePackage(const std::string& folder, const PackageSpec& spec, const std::string& name)
+std::string MakePackage(const std::string& folder, const PackageContents& contents, const std::string& name)
 {
     std::string out = folder + "\\" + name;
     std::string command = Quote(BinDir() + "\\quillbrook-pack.exe") + " --base " +
@@ -39,24 +39,24 @@ std::string MakePackage(const std::string& folder, const PackageSpec& spec, cons
         if (value)
             command += std::string(" ") + option + " " + Quote(*value);
     };
-    if (spec.database)
+    if (contents.database)
     {
         std::string databasePath = out + ".database";
-        WriteFileBytes(databasePath, *spec.database);
+        WriteFileBytes(databasePath, *contents.database);
         command += " --force --database " + Quote(databasePath);
     }
-    text("--settings-key", spec.settingsKey);
-    text("--path-value", spec.pathValue);
-    if (spec.sharedFolder)
-        command += " --shared-folder " + std::to_string(*spec.sharedFolder);
-    text("--country-key", spec.countryKey);
-    text("--date", spec.date);
-    text("--country", spec.country);
-    for (size_t i = 0; i < spec.raw.size(); i++)
+    text("--settings-key", contents.settingsKey);
+    text("--path-value", contents.pathValue);
+    if (contents.sharedFolder)
+        command += " --shared-folder " + std::to_string(*contents.sharedFolder);
+    text("--country-key", contents.countryKey);
+    text("--date", contents.date);
+    text("--country", contents.country);
+    for (size_t i = 0; i < contents.raw.size(); i++)
     {
         std::string rawPath = out + ".raw" + std::to_string(i);
-        WriteFileBytes(rawPath, spec.raw[i].second);
-        command += " --raw " + Quote(spec.raw[i].first + "=" + rawPath);
+        WriteFileBytes(rawPath, contents.raw[i].second);
+        command += " --raw " + Quote(contents.raw[i].first + "=" + rawPath);
     }
 
     RunResult result = Run(command);

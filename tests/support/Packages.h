@@ -12,7 +12,7 @@
 namespace qbtest
 {
 // What to stamp; an entry left unset is absent from the package.
-struct PackageSpec
+struct PackageContents
 {
     std::optional<Bytes> database;
     std::optional<std::string> settingsKey;         // REG 136
@@ -25,13 +25,13 @@ struct PackageSpec
 };
 
 // The example release: its six settings and the given database.
-PackageSpec ExampleSpec(const Bytes& database);
+PackageContents ExampleContents(const Bytes& database);
 // Database bytes with the Jet signature, then deterministic filler.
 Bytes JetDatabase(size_t size, unsigned seed);
 
 // Stamps a copy of the fixed executable into folder\name and returns its path. Fails the calling test
 // (by exception) when the generator does.
-std::string MakePackage(const std::string& folder, const PackageSpec& spec,
+std::string MakePackage(const std::string& folder, const PackageContents& contents,
                         const std::string& name = "PricelistSetup.exe");
 
 // The example release's host keys.

@@ -67,15 +67,15 @@ void AddEntry(Options& options, EntrySource entry)
 }
 
 // TYPE:ID=FILE. The type is a name (stored upper-case, as resource compilers do), the id 1 to 65535.
-EntrySource ParseRaw(const std::wstring& spec)
+EntrySource ParseRaw(const std::wstring& argument)
 {
-    const std::wstring option = L"--raw " + spec;
-    size_t colon = spec.find(L':');
-    size_t equals = colon == std::wstring::npos ? colon : spec.find(L'=', colon);
+    const std::wstring option = L"--raw " + argument;
+    size_t colon = argument.find(L':');
+    size_t equals = colon == std::wstring::npos ? colon : argument.find(L'=', colon);
     if (equals == std::wstring::npos)
-        FailUsage(L"--raw takes TYPE:ID=FILE, not " + Quoted(spec));
+        FailUsage(L"--raw takes TYPE:ID=FILE, not " + Quoted(argument));
 
-    std::wstring type = spec.substr(0, colon);
+    std::wstring type = argument.substr(0, colon);
     bool typeOk = !type.empty() && iswalpha(type[0]);
     for (wchar_t& ch : type)
     {
@@ -84,9 +84,9 @@ EntrySource ParseRaw(const std::wstring& spec)
     }
     if (!typeOk)
         FailUsage(L"--raw: the type must be a name of letters, digits and _, not " +
-                  Quoted(spec.substr(0, colon)));
+                  Quoted(argument.substr(0, colon)));
 
-    std::wstring idText = spec.substr(colon + 1, equals - colon - 1);
+    std::wstring idText = argument.substr(colon + 1, equals - colon - 1);
     unsigned long id = 0;
     bool idOk = !idText.empty() && idText.size() <= 5;
     for (wchar_t ch : idText)
@@ -97,9 +97,9 @@ EntrySource ParseRaw(const std::wstring& spec)
     if (!idOk || id == 0 || id > 0xFFFF)
         FailUsage(L"--raw: the id must be a number from 1 to 65535, not " + Quoted(idText));
 
-    std::wstring file = spec.substr(equals + 1);
+    std::wstring file = argument.substr(equals + 1);
     if (file.empty())
-        FailUsage(L"--raw " + spec + L" names no file");
+        FailUsage(L"--raw " + argument + L" names no file");
     return EntrySource{type, (UINT)id, EntrySource::RawFile, file, false, option};
 }
 } // namespace
