@@ -55,17 +55,8 @@ wine_start
 trap cleanup EXIT
 wine_windows_managed N
 
-# The host as the example release expects it (32-bit view, as the installers see the registry).
-settings='SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
-country='SOFTWARE\Halvero\dravik\Bel'
-target='C:\Halvero\Dravik\Bel\Tarifs\TarifBE.mdb'
-reg() { wine reg "$@" /reg:32 >/dev/null 2>&1; }
-reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f
-reg add "HKCU\\$settings" /v CheminTarifsMgr /d 'C:\Halvero\Dravik\Bel\TarifsMgr.dat' /f
-reg add "HKLM\\$country" /v Pays /d BE /f
-target_unix=$(winepath -u "$target" 2>/dev/null)
+seed_example_host
 stale_unix=$(dirname "$target_unix")/TarifsMgr.dat
-mkdir -p "$(dirname "$target_unix")"
 
 bin=$root/build/bin
 bench_bin=$root/build/bench/bin

@@ -21,20 +21,8 @@ wine_start
 trap wine_stop EXIT
 if [ -n "${QB_IN_XVFB:-}" ]; then wine_windows_managed N; else wine_windows_managed Y; fi
 
-# The host's settings, as the example release expects them (32-bit view, as the host and the
-# installer see the registry).
-settings='SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
-country='SOFTWARE\Halvero\dravik\Bel'
-folder='C:\Halvero\Dravik\Bel\Tarifs'
-target="$folder\TarifBE.mdb"
-stale='C:\Halvero\Dravik\Bel\TarifsMgr.dat'
-reg() { wine reg "$@" /reg:32 >/dev/null 2>&1; }
-reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f
-reg add "HKCU\\$settings" /v CheminTarifsMgr /d "$stale" /f
-reg add "HKLM\\$country" /v Pays /d BE /f
-reg delete "HKLM\\$country" /v date_creation_tarif /f || true
-target_unix=$(winepath -u "$target" 2>/dev/null)
-mkdir -p "$(dirname "$target_unix")"
+seed_example_host
+wine reg delete "HKLM\\$country" /v date_creation_tarif /f /reg:32 >/dev/null 2>&1 || true
 echo "stale price list" > "$(dirname "$target_unix")/TarifsMgr.dat"
 rm -f "$target_unix"
 

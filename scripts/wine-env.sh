@@ -30,3 +30,19 @@ wine_stop() {
 wine_windows_managed() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1
 }
+
+# The host as the example release expects it, in the prefix: its settings (32-bit view, as the host and
+# the installers see the registry) and the folder of its price list. Sets settings, country, folder,
+# target, stale and target_unix for the caller.
+seed_example_host() {
+    settings='SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
+    country='SOFTWARE\Halvero\dravik\Bel'
+    folder='C:\Halvero\Dravik\Bel\Tarifs'
+    target="$folder\TarifBE.mdb"
+    stale='C:\Halvero\Dravik\Bel\TarifsMgr.dat'
+    wine reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f /reg:32 >/dev/null 2>&1
+    wine reg add "HKCU\\$settings" /v CheminTarifsMgr /d "$stale" /f /reg:32 >/dev/null 2>&1
+    wine reg add "HKLM\\$country" /v Pays /d BE /f /reg:32 >/dev/null 2>&1
+    target_unix=$(winepath -u "$target" 2>/dev/null)
+    mkdir -p "$(dirname "$target_unix")"
+}
