@@ -4,6 +4,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
 #include "platform/CAtomicFile.h"
+#include "platform/LibraryFunction.h"
 #include "platform/SystemCalls.h"
 #include "registry/HostRegistry.h"
 
@@ -40,13 +41,8 @@ CString FolderOf(const CString& strPath)
 // file cannot be opened there.
 void CreateFolderWithParents(const CString& strFolder)
 {
-    HMODULE hShell = GetModuleHandleA("shell32.dll");
-    if (hShell == NULL)
-        hShell = LoadLibraryA("shell32.dll");
-    if (hShell == NULL)
-        return;
     typedef int(WINAPI * PFNSHCREATEDIRECTORYEXA)(HWND, LPCSTR, const SECURITY_ATTRIBUTES*);
-    auto pfnCreate = (PFNSHCREATEDIRECTORYEXA)(void*)GetProcAddress(hShell, "SHCreateDirectoryExA");
+    auto pfnCreate = AfxLibraryFunction<PFNSHCREATEDIRECTORYEXA>("shell32.dll", "SHCreateDirectoryExA");
     if (pfnCreate != NULL)
         pfnCreate(NULL, strFolder, NULL);
 }

@@ -1,5 +1,6 @@
 #include "CFileDialog.h"
 #include "CWinApp.h"
+#include "LibraryFunction.h"
 
 #include <shobjidl.h>
 
@@ -30,14 +31,6 @@ public:
 private:
     wchar_t* m_pwsz;
 };
-
-template <class T> T LibraryFunction(const char* pszLibrary, const char* pszFunction)
-{
-    HMODULE hModule = GetModuleHandleA(pszLibrary);
-    if (hModule == NULL)
-        hModule = LoadLibraryA(pszLibrary);
-    return hModule ? (T)(void*)GetProcAddress(hModule, pszFunction) : NULL;
-}
 
 const CLSID kClsidFileSaveDialog = {
     0xC0B4E2F3, 0xBA21, 0x4773, {0x8D, 0xBA, 0x33, 0x5E, 0xC9, 0x46, 0xEB, 0x8B}};
@@ -98,12 +91,12 @@ INT_PTR CFileDialog::DoModal()
 
 BOOL CFileDialog::RunItemDialog(HWND hWndOwner, INT_PTR* pnResult)
 {
-    auto pfnCoInitializeEx = LibraryFunction<PFNCOINITIALIZEEX>("ole32.dll", "CoInitializeEx");
-    auto pfnCoUninitialize = LibraryFunction<PFNCOUNINITIALIZE>("ole32.dll", "CoUninitialize");
-    auto pfnCoCreateInstance = LibraryFunction<PFNCOCREATEINSTANCE>("ole32.dll", "CoCreateInstance");
-    auto pfnCoTaskMemFree = LibraryFunction<PFNCOTASKMEMFREE>("ole32.dll", "CoTaskMemFree");
+    auto pfnCoInitializeEx = AfxLibraryFunction<PFNCOINITIALIZEEX>("ole32.dll", "CoInitializeEx");
+    auto pfnCoUninitialize = AfxLibraryFunction<PFNCOUNINITIALIZE>("ole32.dll", "CoUninitialize");
+    auto pfnCoCreateInstance = AfxLibraryFunction<PFNCOCREATEINSTANCE>("ole32.dll", "CoCreateInstance");
+    auto pfnCoTaskMemFree = AfxLibraryFunction<PFNCOTASKMEMFREE>("ole32.dll", "CoTaskMemFree");
     auto pfnSHCreateItemFromParsingName =
-        LibraryFunction<PFNSHCREATEITEMFROMPARSINGNAME>("shell32.dll", "SHCreateItemFromParsingName");
+        AfxLibraryFunction<PFNSHCREATEITEMFROMPARSINGNAME>("shell32.dll", "SHCreateItemFromParsingName");
     if (!pfnCoInitializeEx || !pfnCoUninitialize || !pfnCoCreateInstance || !pfnCoTaskMemFree ||
         !pfnSHCreateItemFromParsingName)
         return FALSE;
@@ -182,7 +175,7 @@ BOOL CFileDialog::RunItemDialog(HWND hWndOwner, INT_PTR* pnResult)
 
 INT_PTR CFileDialog::RunClassicDialog(HWND hWndOwner)
 {
-    auto pfnGetFileName = LibraryFunction<PFNGETFILENAMEA>(
+    auto pfnGetFileName = AfxLibraryFunction<PFNGETFILENAMEA>(
         "comdlg32.dll", m_bOpenFileDialog ? "GetOpenFileNameA" : "GetSaveFileNameA");
     if (pfnGetFileName == NULL)
         return IDCANCEL;

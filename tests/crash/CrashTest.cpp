@@ -109,16 +109,11 @@ protected:
     void SetUp() override
     {
         CreateDirectoryA(folder.c_str(), nullptr);
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+        ForgetExampleHost();
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
         SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", "BE");
     }
-    void TearDown() override
-    {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-    }
+    void TearDown() override { ForgetExampleHost(); }
 
     std::string Command() const { return Quote(package) + " /Automation"; }
 

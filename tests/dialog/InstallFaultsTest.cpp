@@ -15,8 +15,7 @@ class InstallFaults : public ::testing::Test
 protected:
     void SetUp() override
     {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+        ForgetExampleHost();
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminTarifsMgr", "Stale.dat");
         WriteFileBytes(target, oldBytes);
@@ -26,8 +25,7 @@ protected:
     void TearDown() override
     {
         sys = kRealSystemCalls;
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+        ForgetExampleHost();
     }
 
     // Nothing was done: the old file, the stale file, no date and no temporary file.

@@ -14,8 +14,7 @@ class Browse : public ::testing::Test
 protected:
     void SetUp() override
     {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+        ForgetExampleHost();
         // No path in the host's settings: the dialog starts with "Browse...".
         package = MakePackage(dir.path(), ExampleContents(payload));
     }

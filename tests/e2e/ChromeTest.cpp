@@ -18,16 +18,11 @@ class Chrome : public ::testing::Test
 protected:
     void SetUp() override
     {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+        ForgetExampleHost();
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
         package = MakePackage(dir.path(), ExampleContents(JetDatabase(4096, 1)));
     }
-    void TearDown() override
-    {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-    }
+    void TearDown() override { ForgetExampleHost(); }
 
     // The way a person leaves: a button, a key or the close box.
     enum class Leaving

@@ -16,14 +16,8 @@ inline const char kSuccessText[] = "Pricelist successfully installed";
 class HostFixture : public ::testing::Test
 {
 protected:
-    void SetUp() override { ForgetHost(); }
-    void TearDown() override { ForgetHost(); }
-
-    static void ForgetHost()
-    {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-    }
+    void SetUp() override { ForgetExampleHost(); }
+    void TearDown() override { ForgetExampleHost(); }
 
     // The path of the price list, the name of the stale file, and the country.
     static void SetHost(const std::string& target,

@@ -21,7 +21,7 @@ protected:
     // Installs unattended with the given stale setting into dir\A\B\Tarif.mdb.
     void InstallWithStaleValue(const std::optional<std::string>& staleValue)
     {
-        ForgetHost();
+        ForgetExampleHost();
         SetHost(target, staleValue);
         EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
         EXPECT_EQ(payload, ReadFileBytes(target));

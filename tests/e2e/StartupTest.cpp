@@ -13,14 +13,8 @@ const char kRefusal[] = "This pricelist aims this country only : ";
 class Startup : public ::testing::Test
 {
 protected:
-    void SetUp() override { CleanHost(); }
-    void TearDown() override { CleanHost(); }
-    static void CleanHost()
-    {
-        DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
-        DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
-    }
-
+    void SetUp() override { ForgetExampleHost(); }
+    void TearDown() override { ForgetExampleHost(); }
     void SetHost(const std::optional<std::string>& target, const std::string& country)
     {
         DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);

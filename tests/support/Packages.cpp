@@ -8,6 +8,12 @@ const char kSettingsKey[] = "SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan";
 const char kCountryKey[] = "SOFTWARE\\Halvero\\dravik\\Bel\\";
 const char kHostRootKey[] = "SOFTWARE\\Halvero";
 
+void ForgetExampleHost()
+{
+    DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
+    DeleteRegTree(HKEY_LOCAL_MACHINE, kHostRootKey);
+}
+
 PackageContents ExampleContents(const Bytes& database)
 {
     PackageContents contents;

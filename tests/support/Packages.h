@@ -39,6 +39,9 @@ extern const char kSettingsKey[]; // SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan
 extern const char kCountryKey[];  // SOFTWARE\Halvero\dravik\Bel\ (as used, without the hive prefix)
 extern const char kHostRootKey[]; // SOFTWARE\Halvero, removed to clean up
 
+// Removes every setting of the example release's host, from both hives.
+void ForgetExampleHost();
+
 // While it lives, the resource calls of the system-call table read this package's resources whenever
 // code asks for those of the running executable (the NULL module).
 class ScopedPackageResources
