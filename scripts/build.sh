@@ -1,9 +1,30 @@
 #!/usr/bin/env bash
 # Builds everything into build/ (configuring it the first time), after installing what is missing.
+#
+# The setup executable ships as a 32-bit program. Where this machine cannot run 32-bit programs
+# (scripts/wine-arch.sh), build/ is a 64-bit build of the same sources, whose programs run under 64-bit
+# Wine for the example and the tests, and the 32-bit executable that ships is built beside it in
+# build/win32/, where the tests check it as a file.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup-machine.sh
-if [ ! -f build/build.ninja ]; then
-    cmake -S . -B build -G Ninja -DCMAKE_TOOLCHAIN_FILE=cmake/mingw32-toolchain.cmake >/dev/null
+
+# configure DIR TOOLCHAIN [CMAKE ARGUMENTS...]; a tree configured for the other architecture starts anew.
+configure() {
+    local dir=$1 toolchain=$2
+    shift 2
+    if [ -f "$dir/CMakeCache.txt" ] && ! grep -q "^CMAKE_TOOLCHAIN_FILE:.*=$PWD/$toolchain\$" "$dir/CMakeCache.txt"; then
+        echo "build: $dir was made for another architecture; configuring it anew"
+        rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles" "$dir/wineprefix" "$dir/wineprefix.lock"
+    fi
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$PWD/$toolchain" "$@" >/dev/null
+}
+
+if [ "$(scripts/wine-arch.sh)" = i686 ]; then
+    configure build cmake/mingw32-toolchain.cmake -DQB_SHIPPED_EXECUTABLE=
+else
+    configure build/win32 cmake/mingw32-toolchain.cmake -DBUILD_TESTING=OFF
+    cmake --build build/win32 --target Quillbrook
+    configure build cmake/mingw64-toolchain.cmake -DQB_SHIPPED_EXECUTABLE="$PWD/build/win32/bin/Quillbrook.exe"
 fi
 cmake --build build

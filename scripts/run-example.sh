@@ -22,7 +22,7 @@ trap wine_stop EXIT
 if [ -n "${QB_IN_XVFB:-}" ]; then wine_windows_managed N; else wine_windows_managed Y; fi
 
 seed_example_host
-wine reg delete "HKLM\\$country" /v date_creation_tarif /f /reg:32 >/dev/null 2>&1 || true
+wine reg delete "HKLM\\$country" /v date_creation_tarif /f $QB_REG_VIEW >/dev/null 2>&1 || true
 echo "stale price list" > "$(dirname "$target_unix")/TarifsMgr.dat"
 rm -f "$target_unix"
 
@@ -70,6 +70,6 @@ if [ -e "$(dirname "$target_unix")/TarifsMgr.dat" ]; then
 else
     echo "Stale file:     removed ($folder\\TarifsMgr.dat)"
 fi
-date_value=$(wine reg query "HKLM\\$country" /v date_creation_tarif /reg:32 2>/dev/null | tr -d '\r' | awk '/date_creation_tarif/ {print $3}')
+date_value=$(wine reg query "HKLM\\$country" /v date_creation_tarif $QB_REG_VIEW 2>/dev/null | tr -d '\r' | awk '/date_creation_tarif/ {print $3}')
 echo "Stored date:    ${date_value:-none} (HKLM\\$country\\date_creation_tarif)"
 echo "Exit status:    $status ($meaning)"

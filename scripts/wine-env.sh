@@ -3,6 +3,10 @@
 export WINEPREFIX="$PWD/build/wineprefix"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
+# The build's own "wine" first: on a 64-bit build (scripts/build.sh) it is the 64-bit loader.
+export PATH="$PWD/build/wine-path:$PATH"
+# The registry view the build's programs see: a 32-bit program the 32-bit view, as on 64-bit Windows.
+if grep -q wine64 build/wine-path/wine 2>/dev/null; then QB_REG_VIEW=/reg:64; else QB_REG_VIEW=/reg:32; fi
 
 wine_start() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
@@ -31,8 +35,8 @@ wine_windows_managed() {
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1
 }
 
-# The host as the example release expects it, in the prefix: its settings (32-bit view, as the host and
-# the installers see the registry) and the folder of its price list. Sets settings, country, folder,
+# The host as the example release expects it, in the prefix: its settings (in the view the host and the
+# installers see) and the folder of its price list. Sets settings, country, folder,
 # target, stale and target_unix for the caller.
 seed_example_host() {
     settings='SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
@@ -40,9 +44,9 @@ seed_example_host() {
     folder='C:\Halvero\Dravik\Bel\Tarifs'
     target="$folder\TarifBE.mdb"
     stale='C:\Halvero\Dravik\Bel\TarifsMgr.dat'
-    wine reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f /reg:32 >/dev/null 2>&1
-    wine reg add "HKCU\\$settings" /v CheminTarifsMgr /d "$stale" /f /reg:32 >/dev/null 2>&1
-    wine reg add "HKLM\\$country" /v Pays /d BE /f /reg:32 >/dev/null 2>&1
+    wine reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f $QB_REG_VIEW >/dev/null 2>&1
+    wine reg add "HKCU\\$settings" /v CheminTarifsMgr /d "$stale" /f $QB_REG_VIEW >/dev/null 2>&1
+    wine reg add "HKLM\\$country" /v Pays /d BE /f $QB_REG_VIEW >/dev/null 2>&1
     target_unix=$(winepath -u "$target" 2>/dev/null)
     mkdir -p "$(dirname "$target_unix")"
 }
