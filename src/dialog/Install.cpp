@@ -38,9 +38,13 @@ CString FolderOf(const CString& strPath)
 }
 
 // Creates the folder and every missing folder above it. Whatever goes wrong shows later, when the
-// file cannot be opened there.
+// file cannot be opened there. A folder that is already there needs nothing, so the shell's library
+// is loaded only when one is missing.
 void CreateFolderWithParents(const CString& strFolder)
 {
+    DWORD dwAttributes = ::GetFileAttributesA(strFolder);
+    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        return;
     typedef int(WINAPI * PFNSHCREATEDIRECTORYEXA)(HWND, LPCSTR, const SECURITY_ATTRIBUTES*);
     auto pfnCreate = AfxLibraryFunction<PFNSHCREATEDIRECTORYEXA>("shell32.dll", "SHCreateDirectoryExA");
     if (pfnCreate != NULL)

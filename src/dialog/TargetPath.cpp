@@ -2,6 +2,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
 #include "platform/CFileDialog.h"
+#include "platform/LibraryFunction.h"
 #include "registry/HostRegistry.h"
 
 #include <shlobj.h>
@@ -9,9 +10,16 @@
 // <common app data>\HalveroGroup\PriceList\CAT-<137>\<136>\PriceList<136>.mdb
 CString CQuillbrookDlg::SharedFolderTargetPath()
 {
-    // Should the system not know the folder, the path starts at its first backslash.
+    // Should the system not know the folder, the path starts at its first backslash. Only this mode
+    // needs the shell's library.
+    typedef BOOL(WINAPI * PFNSHGETSPECIALFOLDERPATHA)(HWND, LPSTR, int, BOOL);
+    auto pfnGetFolder =
+        AfxLibraryFunction<PFNSHGETSPECIALFOLDERPATHA>("shell32.dll", "SHGetSpecialFolderPathA");
     CString strFolder;
-    ::SHGetSpecialFolderPathA(NULL, strFolder.GetBufferSetLength(MAX_PATH), CSIDL_COMMON_APPDATA, FALSE);
+    char* pszFolder = strFolder.GetBufferSetLength(MAX_PATH);
+    pszFolder[0] = '\0';
+    if (pfnGetFolder != NULL)
+        pfnGetFolder(NULL, pszFolder, CSIDL_COMMON_APPDATA, FALSE);
     strFolder.ReleaseBuffer();
 
     CString strSettingsKey = LoadPackageString(REG_SETTINGS_KEY);

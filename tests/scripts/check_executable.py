@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Checks the fixed setup executable as Windows will read it: a 32-bit GUI program that imports only
-system DLLs, carries no package entries, and holds its resources exactly: the two dialog templates with
+"""Checks the fixed setup executable as Windows will read it: a 32-bit GUI program with ASLR, DEP and
+terminal-server awareness that imports only the libraries the system always takes from its own folder,
+whose resource section is not writable, that carries no package entries, and holds its resources exactly: the two dialog templates with
 every control, the banner and rule bitmaps, the icon, the About entry's text, the version block and the
 manifest. Prints one line per problem and exits 1 if there is any.
 
@@ -11,8 +12,11 @@ import sys
 
 import pefile
 
-SYSTEM_DLLS = {"kernel32.dll", "user32.dll", "gdi32.dll", "advapi32.dll", "shell32.dll", "msvcrt.dll",
-               "comdlg32.dll", "ole32.dll"}
+# Every other library is loaded from the system folder when a run needs it; one imported here could be
+# taken from the folder the package was started from.
+IMPORTED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
+DLL_CHARACTERISTICS = {"DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100, "TERMINAL_SERVER_AWARE": 0x8000}
+IMAGE_SCN_MEM_WRITE = 0x80000000
 
 
 def resources(pe):
@@ -163,8 +167,14 @@ def check(path):
     if pe.FILE_HEADER.Machine != 0x14C or pe.OPTIONAL_HEADER.Subsystem != 2:
         problems.append("not a 32-bit GUI program")
     imports = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
-    if not imports <= SYSTEM_DLLS:
-        problems.append("imports DLLs that not every Windows has: %s" % sorted(imports - SYSTEM_DLLS))
+    if imports != IMPORTED_DLLS:
+        problems.append("imports %s, not exactly %s" % (sorted(imports), sorted(IMPORTED_DLLS)))
+    for name, flag in DLL_CHARACTERISTICS.items():
+        if not pe.OPTIONAL_HEADER.DllCharacteristics & flag:
+            problems.append("DllCharacteristics lack %s" % name)
+    for section in pe.sections:
+        if section.Name.rstrip(b"\0") == b".rsrc" and section.Characteristics & IMAGE_SCN_MEM_WRITE:
+            problems.append("the resource section is writable")
 
     found = resources(pe)
     for (kind, _, _) in found:
