@@ -13,6 +13,13 @@ namespace
 const char kPackageIncompleteText[] = "This Pricelist Setup has been incorrectly generated, setup aborted.";
 const char kSuccessText[] = "Pricelist successfully installed";
 
+// The price list is in place, but the host will not know its date.
+CString DateNotRecordedText(const CString& strReason)
+{
+    return "Pricelist installed, but its date could not be recorded in Dravik's settings\n(" + strReason +
+           ")\nDravik will go on showing the date of the previous pricelist.";
+}
+
 // The database carried by the package, straight from the executable's mapped resources.
 struct Payload
 {
@@ -95,11 +102,17 @@ void CQuillbrookDlg::OnOK()
         CDialog::OnOK();
     };
 
-    // Without a target an attended run waits for "Browse..."; an unattended one asks for a file once.
+    // Without a target an attended run waits for "Browse..."; an unattended one asks for a file once,
+    // unless nobody could answer the save dialog.
     if (m_strTargetPath.IsEmpty())
     {
         if (!m_bUnattended)
             return;
+        if (!AfxHasVisibleDesktop())
+        {
+            finish(OUTCOME_TARGET_NOT_OPENED);
+            return;
+        }
         OnBrowse();
     }
 
@@ -156,12 +169,21 @@ void CQuillbrookDlg::OnOK()
     RemoveStaleFile(m_strTargetPath,
                     ReadRegistryString(LoadPackageString(REG_SETTINGS_KEY), "CheminTarifsMgr", ""));
 
-    // The creation date, stored as the package gives it. A failed write is not reported: the host has
-    // never been told, and success is announced all the same.
+    // The creation date, stored as the package gives it. The host learns the price list's date only
+    // from there, so a date that could not be stored is said (a standard user may not write the
+    // machine's settings): the price list is installed, but the host goes on showing the old date.
     CString strDateKey = LoadCountryKey();
     CString strDate = LoadPackageString(REG_TARIFF_DATE);
-    if (!strDateKey.IsEmpty() && !strDate.IsEmpty())
-        WriteRegistryString(strDateKey, "date_creation_tarif", strDate, 1);
+    if (!strDateKey.IsEmpty() && !strDate.IsEmpty() &&
+        !WriteRegistryString(strDateKey, "date_creation_tarif", strDate, 1))
+    {
+        CFileException reason;
+        reason.m_lOsError = (LONG)::GetLastError();
+        if (!m_bUnattended)
+            AfxMessageBox(DateNotRecordedText(ErrorText(reason)), MB_OK | MB_ICONWARNING, 0);
+        finish(OUTCOME_DATE_NOT_RECORDED);
+        return;
+    }
 
     if (!m_bUnattended)
         AfxMessageBox(kSuccessText, MB_OK, 0);

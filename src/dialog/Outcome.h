@@ -11,6 +11,7 @@ enum InstallOutcome
     OUTCOME_PACKAGE_INCOMPLETE = 3,
     OUTCOME_TARGET_NOT_OPENED = 4,
     OUTCOME_WRITE_FAILED = 5,
+    OUTCOME_DATE_NOT_RECORDED = 6,
 };
 
 inline void SetOutcome(InstallOutcome outcome)

@@ -64,8 +64,10 @@ BOOL CQuillbrookDlg::AcceptsHostCountry()
     if (strForeignCode.IsEmpty())
         return TRUE;
 
-    // Shown even when unattended: a deployment must not pass for a success.
-    AfxMessageBox(kRefusalText + strForeignCode, MB_OK, 0);
+    // Shown even when unattended, so that a wrong package cannot pass for a success; but not where
+    // nobody could answer it (the exit status says it there).
+    if (!m_bUnattended || AfxHasVisibleDesktop())
+        AfxMessageBox(kRefusalText + strForeignCode, MB_OK, 0);
     SetOutcome(OUTCOME_REFUSED_FOR_COUNTRY);
     return FALSE;
 }

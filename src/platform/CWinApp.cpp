@@ -1,5 +1,6 @@
 #include "CWinApp.h"
 #include "CWnd.h"
+#include "SystemCalls.h"
 
 #include <stdlib.h>
 
@@ -55,6 +56,17 @@ int AfxWinMain(HINSTANCE hInstance)
 
     pApp->InitInstance();
     return pApp->ExitInstance();
+}
+
+BOOL AfxHasVisibleDesktop()
+{
+    HWINSTA hStation = sys.GetProcessWindowStation();
+    USEROBJECTFLAGS flags = {};
+    DWORD cbNeeded = 0;
+    if (hStation == NULL ||
+        !sys.GetUserObjectInformationA(hStation, UOI_FLAGS, &flags, sizeof flags, &cbNeeded))
+        return TRUE;
+    return (flags.dwFlags & WSF_VISIBLE) != 0;
 }
 
 int AfxMessageBox(const char* pszText, UINT nType, UINT /*nIDHelp*/)

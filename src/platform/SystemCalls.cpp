@@ -18,6 +18,9 @@ const SystemCalls kRealSystemCalls = {
     .LockResource = ::LockResource,
     .LoadStringA = ::LoadStringA,
 
+    .GetProcessWindowStation = ::GetProcessWindowStation,
+    .GetUserObjectInformationA = ::GetUserObjectInformationA,
+
     .CreateFileA = ::CreateFileA,
     .WriteFile = ::WriteFile,
     .FlushFileBuffers = ::FlushFileBuffers,

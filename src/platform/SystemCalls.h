@@ -1,6 +1,6 @@
-// The system calls behind the registry, shared-memory, resource and file code, gathered in one table
-// whose entries default to the real Win32 functions. Code calls them as sys.RegOpenKeyExA(...); a test
-// swaps one entry to make that call fail where the real system cannot be made to (access denied, a full
+// The system calls behind the registry, shared-memory, resource, window-station and file code, gathered in
+// one table whose entries default to the real Win32 functions. Code calls them as sys.RegOpenKeyExA(...); a
+// test swaps one entry to make that call fail where the real system cannot be made to (access denied, a full
 // disk, an unloadable resource).
 #pragma once
 
@@ -27,6 +27,10 @@ struct SystemCalls
     decltype(&::LoadResource) LoadResource;
     decltype(&::LockResource) LockResource;
     decltype(&::LoadStringA) LoadStringA;
+
+    // Window station
+    decltype(&::GetProcessWindowStation) GetProcessWindowStation;
+    decltype(&::GetUserObjectInformationA) GetUserObjectInformationA;
 
     // Files
     decltype(&::CreateFileA) CreateFileA;

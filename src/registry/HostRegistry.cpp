@@ -37,11 +37,12 @@ CString ReadValueText(HKEY hKey, const CString& strName, DWORD cbData)
 
 BOOL IsHostLightMode()
 {
-    HANDLE hMapping = sys.OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kLightModeMapping);
+    // Read access is all the probe needs, and all a host running elevated or under another account
+    // may grant; asking for more would take such a host for one in normal mode.
+    HANDLE hMapping = sys.OpenFileMappingA(FILE_MAP_READ, FALSE, kLightModeMapping);
     if (hMapping == NULL)
         return FALSE;
-    const volatile LONG* plFlag =
-        (const volatile LONG*)sys.MapViewOfFile(hMapping, FILE_MAP_ALL_ACCESS, 0, 0, 0);
+    const volatile LONG* plFlag = (const volatile LONG*)sys.MapViewOfFile(hMapping, FILE_MAP_READ, 0, 0, 0);
     if (plFlag == NULL)
     {
         sys.CloseHandle(hMapping);
@@ -98,13 +99,19 @@ int WriteRegistryString(CString strSubKey, CString strValueName, CString strData
 
     HKEY hHive = bMachineWide ? HKEY_LOCAL_MACHINE : HKEY_CURRENT_USER;
     HKEY hKey;
-    if (sys.RegOpenKeyExA(hHive, strSubKey, 0, KEY_ALL_ACCESS, &hKey) != ERROR_SUCCESS &&
-        sys.RegCreateKeyA(hHive, strSubKey, &hKey) != ERROR_SUCCESS)
+    LONG lResult = sys.RegOpenKeyExA(hHive, strSubKey, 0, KEY_ALL_ACCESS, &hKey);
+    if (lResult != ERROR_SUCCESS)
+        lResult = sys.RegCreateKeyA(hHive, strSubKey, &hKey);
+    if (lResult != ERROR_SUCCESS)
+    {
+        ::SetLastError((DWORD)lResult);
         return 0;
+    }
 
     // Exactly the text's characters, without a terminating zero: the host has always read it so.
-    LONG lResult = sys.RegSetValueExA(hKey, strValueName, 0, REG_SZ, (const BYTE*)(const char*)strData,
-                                      (DWORD)strData.GetLength());
+    lResult = sys.RegSetValueExA(hKey, strValueName, 0, REG_SZ, (const BYTE*)(const char*)strData,
+                                 (DWORD)strData.GetLength());
     sys.RegCloseKey(hKey);
+    ::SetLastError((DWORD)lResult);
     return lResult == ERROR_SUCCESS ? 1 : 0;
 }

@@ -18,5 +18,6 @@ CString ReadRegistryString(CString strSubKey, CString strValueName, CString strD
 
 // Stores strData as REG_SZ under strSubKey in HKEY_LOCAL_MACHINE (bMachineWide nonzero) or
 // HKEY_CURRENT_USER, creating the key when needed. In light mode the value goes to HKEY_CURRENT_USER
-// under "#LIGHT#" + the name, unless the name already carries the prefix. Returns 1 when stored.
+// under "#LIGHT#" + the name, unless the name already carries the prefix. Returns 1 when stored; 0 when
+// not, with the system's error code for GetLastError.
 int WriteRegistryString(CString strSubKey, CString strValueName, CString strData, int bMachineWide);

@@ -1,5 +1,6 @@
-// The install procedure when the disk fills up or the host takes the file back at the last moment:
-// failures Wine cannot produce on demand, provoked through the system-call table.
+// The install procedure when the disk fills up, the host takes the file back at the last moment, the
+// date cannot be recorded, or nobody can see the screen: failures Wine cannot produce on demand,
+// provoked through the system-call table.
 #include "DialogHarness.h"
 #include "Packages.h"
 #include "platform/CAtomicFile.h"
@@ -69,6 +70,21 @@ BOOL WINAPI DiskFullWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nToWrite, LP
     // As Wine reports a full volume: success, with less written than asked.
     return kRealSystemCalls.WriteFile(hFile, lpBuffer, nToWrite > 4096 ? 4096 : nToWrite / 2, lpWritten,
                                       lpOv);
+}
+
+BOOL WINAPI InvisibleStation(HANDLE, int index, PVOID info, DWORD size, LPDWORD needed)
+{
+    // What a service or the system account in session 0 finds: a window station nobody sees.
+    if (index != UOI_FLAGS || size < sizeof(USEROBJECTFLAGS))
+        return FALSE;
+    *(USEROBJECTFLAGS*)info = USEROBJECTFLAGS{FALSE, 0, 0};
+    *needed = sizeof(USEROBJECTFLAGS);
+    return TRUE;
+}
+
+LONG WINAPI DateRefused(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD)
+{
+    return ERROR_ACCESS_DENIED;
 }
 
 int g_movesToRefuse;
@@ -174,5 +190,61 @@ TEST_F(InstallFaults, AnUnattendedRunGivesUpOnceTheFileIsTaken)
     TestDlg dlg;
     dlg.m_bUnattended = TRUE;
     EXPECT_EQ(4, RunDialog(dlg, nullptr));
+    ExpectNothingChanged();
+}
+
+TEST_F(InstallFaults, ADateThatCannotBeRecordedIsSaidInsteadOfSuccess)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall refused(sys.RegSetValueExA, DateRefused);
+    {
+        TestDlg dlg;
+        std::string message;
+        bool warned = false;
+        int status = RunDialog(dlg, [&](HWND window) {
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+            HWND box = FindOwnWindow("dialog_tests");
+            ASSERT_NE(nullptr, box);
+            message = MessageText(box);
+            for (HWND c = GetWindow(box, GW_CHILD); c != nullptr; c = GetWindow(c, GW_HWNDNEXT))
+                if ((GetWindowLongA(c, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+                    warned = (HICON)SendMessageA(c, STM_GETICON, 0, 0) == LoadIconA(NULL, IDI_WARNING);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        });
+        EXPECT_EQ("Pricelist installed, but its date could not be recorded in Dravik's settings\n(" +
+                      SystemText(ERROR_ACCESS_DENIED) +
+                      ")\nDravik will go on showing the date of the previous pricelist.",
+                  message);
+        EXPECT_TRUE(warned);
+        EXPECT_EQ(6, status);
+        EXPECT_EQ(payload, ReadFileBytes(target));
+        EXPECT_FALSE(FileExists(dir / "Stale.dat"));
+    }
+    WriteFileBytes(target, oldBytes);
+    TestDlg dlg;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(6, RunDialog(dlg, nullptr)) << "installed, but the date was not recorded";
+    EXPECT_EQ(payload, ReadFileBytes(target));
+}
+
+TEST_F(InstallFaults, NothingWaitsForAnAnswerWhereNobodySeesTheScreen)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall invisible(sys.GetUserObjectInformationA, InvisibleStation);
+    // Unattended and refused for the country: the status says it, no box waits.
+    SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", "FR");
+    {
+        TestDlg dlg;
+        dlg.m_bUnattended = TRUE;
+        EXPECT_EQ(2, RunDialog(dlg, nullptr));
+    }
+    // Unattended without a target: no save dialog.
+    DeleteRegTree(HKEY_LOCAL_MACHINE, kCountryKey);
+    DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey);
+    {
+        TestDlg dlg;
+        dlg.m_bUnattended = TRUE;
+        EXPECT_EQ(4, RunDialog(dlg, nullptr));
+    }
     ExpectNothingChanged();
 }

@@ -201,6 +201,32 @@ TEST_F(HostRegistry, AMappingThatCannotBeOpenedOrMappedMeansNormalMode)
     }
 }
 
+TEST_F(HostRegistry, LightModeIsSeenWhenTheHostGrantsReadAccessOnly)
+{
+    // As a host running elevated or under another account may: anything beyond reading is refused.
+    ScopedLightMode light;
+    ScopedSysCall openForReading(
+        sys.OpenFileMappingA, +[](DWORD access, BOOL inherit, LPCSTR name) WINAPI -> HANDLE {
+            if (access & ~(DWORD)FILE_MAP_READ)
+            {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return NULL;
+            }
+            return CountingOpenFileMappingA(access, inherit, name);
+        });
+    ScopedSysCall mapForReading(
+        sys.MapViewOfFile,
+        +[](HANDLE mapping, DWORD access, DWORD high, DWORD low, SIZE_T size) WINAPI -> LPVOID {
+            if (access & ~(DWORD)FILE_MAP_READ)
+            {
+                SetLastError(ERROR_ACCESS_DENIED);
+                return NULL;
+            }
+            return CountingMapViewOfFile(mapping, access, high, low, size);
+        });
+    EXPECT_TRUE(IsHostLightMode());
+}
+
 TEST_F(HostRegistry, PrefixIsPutInFrontEvenOfANameThatAlreadyCarriesIt)
 {
     SetIn(HKEY_CURRENT_USER, "#LIGHT##LIGHT#Pays", "twice");
@@ -343,6 +369,7 @@ TEST_F(HostRegistry, WriteFailsQuietlyWhenTheKeyCanBeNeitherOpenedNorCreated)
     ScopedSysCall denyCreate(
         sys.RegCreateKeyA, +[](HKEY, LPCSTR, PHKEY) WINAPI -> LONG { return ERROR_ACCESS_DENIED; });
     EXPECT_EQ(0, WriteRegistryString(kSubKey, "date_creation_tarif", "2024-01-09", 1));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError()) << "the reason, for whoever reports it";
 }
 
 TEST_F(HostRegistry, RefusedSetReturnsZeroAndClosesTheKey)
@@ -352,6 +379,7 @@ TEST_F(HostRegistry, RefusedSetReturnsZeroAndClosesTheKey)
         sys.RegSetValueExA,
         +[](HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD) WINAPI -> LONG { return ERROR_ACCESS_DENIED; });
     EXPECT_EQ(0, WriteRegistryString(kSubKey, "date_creation_tarif", "2024-01-09", 1));
+    EXPECT_EQ((DWORD)ERROR_ACCESS_DENIED, GetLastError());
 }
 
 TEST_F(HostRegistry, UserKeyWithoutTheValueLeavesItToTheMachineHive)
