@@ -3,6 +3,7 @@
 #include "dialog/Outcome.h"
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
+#include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
 #include "platform/LibraryFunction.h"
 #include "platform/SystemCalls.h"
@@ -29,13 +30,12 @@ struct Payload
 
 bool FindPayload(Payload* pPayload)
 {
-    HRSRC hResInfo = sys.FindResourceA(NULL, MAKEINTRESOURCEA(MDB_DATABASE), PACKAGE_PAYLOAD_TYPE);
-    if (hResInfo == NULL)
+    const BYTE* pbData;
+    if (LookUpPackageEntry(PACKAGE_PAYLOAD_TYPE, MDB_DATABASE, &pbData, &pPayload->cbData) !=
+        PACKAGE_ENTRY_FOUND)
         return false;
-    pPayload->cbData = sys.SizeofResource(NULL, hResInfo);
-    HGLOBAL hResData = sys.LoadResource(NULL, hResInfo);
-    pPayload->pData = hResData ? sys.LockResource(hResData) : NULL;
-    return pPayload->pData != NULL;
+    pPayload->pData = pbData;
+    return true;
 }
 
 // The path before its last backslash; empty when there is none.
@@ -116,8 +116,10 @@ void CQuillbrookDlg::OnOK()
         OnBrowse();
     }
 
+    // A package damaged on its way here is refused like one that was generated wrongly, before
+    // anything is created, written, removed or stored.
     Payload payload;
-    if (!FindPayload(&payload))
+    if (!FindPayload(&payload) || !IsPackageIntact())
     {
         if (!m_bUnattended)
             AfxMessageBox(kPackageIncompleteText, MB_OK, 0);

@@ -1,32 +1,90 @@
-// The two readers of the package's settings. They belong to the dialog class but use none of its state.
+// The readers of the package's entries. The two loaders of settings belong to the dialog class but use
+// none of its state.
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
+#include "package/PackageIntegrity.h"
+#include "package/PackageResources.h"
 #include "platform/SystemCalls.h"
+
+#include <stdint.h>
 
 namespace
 {
-// The bytes of the "REG" entry nID in the running executable, or NULL when it is absent or unloadable.
-const BYTE* FindSetting(UINT nID, DWORD* pcbSize)
+// TRUE when every byte of the range can be read.
+bool IsReadable(const BYTE* pb, DWORD cb)
 {
-    HRSRC hResInfo = sys.FindResourceA(NULL, MAKEINTRESOURCEA(nID), PACKAGE_SETTING_TYPE);
-    if (hResInfo == NULL)
-        return NULL;
-    *pcbSize = sys.SizeofResource(NULL, hResInfo);
-    HGLOBAL hResData = sys.LoadResource(NULL, hResInfo);
-    if (hResData == NULL)
-        return NULL;
-    return (const BYTE*)sys.LockResource(hResData);
+    const uintptr_t end = (uintptr_t)pb + cb;
+    if (end < (uintptr_t)pb)
+        return false;
+    for (uintptr_t at = (uintptr_t)pb; at < end;)
+    {
+        MEMORY_BASIC_INFORMATION mbi;
+        if (::VirtualQuery((const void*)at, &mbi, sizeof mbi) == 0 || mbi.State != MEM_COMMIT ||
+            (mbi.Protect & (PAGE_NOACCESS | PAGE_GUARD)) != 0)
+            return false;
+        at = (uintptr_t)mbi.BaseAddress + mbi.RegionSize;
+    }
+    return true;
 }
 } // namespace
 
+PackageEntryLookup LookUpPackageEntry(const char* pszType, UINT nID, const BYTE** ppData, DWORD* pcbSize)
+{
+    *ppData = NULL;
+    *pcbSize = 0;
+    HRSRC hResInfo = sys.FindResourceA(NULL, MAKEINTRESOURCEA(nID), pszType);
+    if (hResInfo == NULL)
+        return PACKAGE_ENTRY_ABSENT;
+    const DWORD cbSize = sys.SizeofResource(NULL, hResInfo);
+    HGLOBAL hResData = sys.LoadResource(NULL, hResInfo);
+    const BYTE* pbData = hResData ? (const BYTE*)sys.LockResource(hResData) : NULL;
+    if (pbData == NULL)
+        return PACKAGE_ENTRY_ABSENT;
+    if (!IsReadable(pbData, cbSize))
+        return PACKAGE_ENTRY_UNREADABLE;
+    *ppData = pbData;
+    *pcbSize = cbSize;
+    return PACKAGE_ENTRY_FOUND;
+}
+
+BOOL IsPackageIntact()
+{
+    PackageEntryView aEntries[7];
+    bool bAllReadable = true;
+    for (int i = 0; i < 7; i++)
+    {
+        const BYTE* pbData;
+        DWORD cbData;
+        PackageEntryLookup lookup = LookUpPackageEntry(kCheckedPackageEntries[i].pszType,
+                                                       kCheckedPackageEntries[i].nID, &pbData, &cbData);
+        aEntries[i] = PackageEntryView{lookup == PACKAGE_ENTRY_FOUND, pbData, cbData};
+        bAllReadable = bAllReadable && lookup != PACKAGE_ENTRY_UNREADABLE;
+    }
+
+    const BYTE* pbEntry;
+    DWORD cbEntry;
+    LookUpPackageEntry(PACKAGE_INTEGRITY_TYPE, SUM_INTEGRITY, &pbEntry, &cbEntry);
+    switch (CheckIntegrityEntry(pbEntry, cbEntry, aEntries))
+    {
+    case INTEGRITY_UNSTAMPED:
+        return TRUE;
+    case INTEGRITY_MATCHES:
+        return bAllReadable;
+    case INTEGRITY_MISMATCH:
+        break;
+    }
+    return FALSE;
+}
+
 CString CQuillbrookDlg::LoadPackageString(UINT nID)
 {
-    DWORD cbSize = 0;
-    const wchar_t* pwch = (const wchar_t*)FindSetting(nID, &cbSize);
-    if (pwch == NULL)
+    const BYTE* pbData;
+    DWORD cbSize;
+    if (LookUpPackageEntry(PACKAGE_SETTING_TYPE, nID, &pbData, &cbSize) != PACKAGE_ENTRY_FOUND)
         return CString();
 
     // The text ends at its NUL; an entry that lacks one ends at its last whole code unit instead.
+    const wchar_t* pwch = (const wchar_t*)pbData;
     const int cchMax = (int)(cbSize / sizeof(wchar_t));
     int cch = 0;
     while (cch < cchMax && pwch[cch] != L'\0')
@@ -36,9 +94,9 @@ CString CQuillbrookDlg::LoadPackageString(UINT nID)
 
 int CQuillbrookDlg::LoadPackageFlag(UINT nID)
 {
-    DWORD cbSize = 0;
-    const BYTE* pb = FindSetting(nID, &cbSize);
-    if (pb == NULL)
+    const BYTE* pb;
+    DWORD cbSize;
+    if (LookUpPackageEntry(PACKAGE_SETTING_TYPE, nID, &pb, &cbSize) != PACKAGE_ENTRY_FOUND)
         return (int)nID;
 
     // All 32 bits count; an entry shorter than four bytes counts the bytes it has.

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace qbtest;
 
 namespace
@@ -145,14 +147,50 @@ TEST_F(Install, UnattendedTriesOnceAgainstAHeldFile)
     EXPECT_EQ("<absent>", StoredDate());
 }
 
-TEST_F(Install, APackageWithoutItsDatabaseSaysSoAndTouchesNothing)
+namespace
+{
+// A copy of the package with one byte changed: the one `offset` bytes into the only place where `marker`
+// stands, as damage on the way to the user would change it.
+std::string DamagedCopy(const std::string& package, const Bytes& marker, size_t offset,
+                        const std::string& name)
+{
+    Bytes bytes = ReadFileBytes(package);
+    auto at = std::search(bytes.begin(), bytes.end(), marker.begin(), marker.end());
+    if (at == bytes.end() || std::search(at + 1, bytes.end(), marker.begin(), marker.end()) != bytes.end())
+        throw std::runtime_error(name + ": the marker is not in the package exactly once");
+    at[offset] ^= 0x01;
+    std::string copy = package.substr(0, package.rfind('\\') + 1) + name + ".exe";
+    WriteFileBytes(copy, bytes);
+    return copy;
+}
+
+Bytes Utf16(const std::string& text)
+{
+    Bytes bytes;
+    for (char ch : text)
+        bytes.insert(bytes.end(), {(unsigned char)ch, 0});
+    return bytes;
+}
+} // namespace
+
+TEST_F(Install, AnIncompleteOrDamagedPackageSaysSoAndTouchesNothing)
 {
     std::string target = dir / "Never\\Tarif.mdb";
     SetHost(target);
     PackageContents contents = ExampleContents(payload);
     contents.database.reset();
-    std::string package = Example(contents);
+    std::string good = Example();
+    const std::string packages[] = {
+        MakePackage(dir.path(), contents, "NoDatabase.exe"),
+        DamagedCopy(good, Bytes(payload.begin(), payload.begin() + 32), 25, "PayloadByte"),
+        DamagedCopy(good, Utf16("2024-01-09"), 4, "SettingByte"),
+        DamagedCopy(good, Bytes{'Q', 'B', 'I', 1}, 5, "IntegrityByte"),
+        // The entry's type name in the resource directory ("SUM", counted UTF-16): no entry is found.
+        DamagedCopy(good, Bytes{3, 0, 'S', 0, 'U', 0, 'M', 0}, 6, "IntegrityEntryGone"),
+    };
+    for (const std::string& package : packages)
     {
+        SCOPED_TRACE(package);
         InstallerRun run(package);
         HWND dialog = run.Dialog();
         ASSERT_NE(nullptr, dialog);
@@ -163,12 +201,17 @@ TEST_F(Install, APackageWithoutItsDatabaseSaysSoAndTouchesNothing)
         message.Press(IDOK);
         ASSERT_TRUE(run.WaitForExit());
         EXPECT_EQ(3u, run.ExitCode());
-    }
-    {
         EXPECT_EQ(3u, RunToEnd(package, "/Automation"));
     }
     EXPECT_FALSE(FileExists(dir / "Never"));
     EXPECT_EQ("<absent>", StoredDate());
+
+    // A package stamped by a tool that knows nothing of the integrity entry keeps the fixed executable's
+    // placeholder, and installs as before.
+    contents = ExampleContents(payload);
+    contents.raw.push_back({"SUM:142", Bytes{'Q', 'B', 'I', 0, 0, 0, 0, 0}});
+    EXPECT_EQ(0u, RunToEnd(Example(contents), "/Automation"));
+    EXPECT_EQ(payload, ReadFileBytes(target));
 }
 
 TEST_F(Install, AnEmptyDatabaseGivesAnEmptyFile)
