@@ -10,23 +10,48 @@ if grep -q wine64 build/wine-path/wine 2>/dev/null; then QB_REG_VIEW=/reg:64; el
 
 wine_start() {
     if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "Creating the Wine prefix in build/wineprefix (once, about 15 s)..."
+        echo "Creating the Wine prefix in ${WINEPREFIX#$PWD/} (once, about 15 s)..."
         mkdir -p "$WINEPREFIX"
-        wineboot -i >/dev/null 2>&1
-        wineserver -w
+        wine_limited 180 "Wine to create its prefix" wineboot -i >/dev/null 2>&1
+        wine_limited 60 "Wine to finish creating its prefix" wineserver -w
     fi
+    wine_fonts
     wineserver -p 2>/dev/null || true  # already running is fine
     # The first program of a session starts Wine's background services, which keep the output
     # handles they inherit: let that be this one, with its output going nowhere.
-    wine cmd /c exit >/dev/null 2>&1 </dev/null
+    wine_limited 60 "Wine's services to start" wine cmd /c exit >/dev/null 2>&1 </dev/null
     # Windowed programs start quickly while Wine's desktop stays up; on a display only.
     if [ -n "${DISPLAY:-}" ] && [ -f build/bin/keep-desktop.exe ]; then
         wine build/bin/keep-desktop.exe >/dev/null 2>&1 </dev/null &
     fi
 }
 
+# Wine draws the caption buttons with its Marlett symbol font, which Debian ships outside the prefix
+# (fonts-wine); without it they show as letters.
+wine_fonts() {
+    local fonts="$WINEPREFIX/drive_c/windows/Fonts"
+    if [ -d "$fonts" ] && [ ! -f "$fonts/marlett.ttf" ] && [ -f /usr/share/wine/fonts/marlett.ttf ]; then
+        cp /usr/share/wine/fonts/marlett.ttf "$fonts/"
+    fi
+}
+
+# wine_limited SECONDS WHAT COMMAND...: runs the command, and when it has not ended within the limit,
+# says what was being waited for, ends Wine in this prefix (and so whatever the command started) and
+# exits with status 1. Otherwise gives the command's own status.
+wine_limited() {
+    local limit=$1 what=$2 status=0
+    shift 2
+    timeout -k 5 "$limit" "$@" || status=$?
+    if [ $status -eq 124 ] || [ $status -eq 137 ]; then
+        echo "$(basename "$0"): gave up after $limit s waiting for $what" >&2
+        wine_stop
+        exit 1
+    fi
+    return $status
+}
+
 wine_stop() {
-    wineserver -k 2>/dev/null || true
+    timeout -k 5 30 wineserver -k 2>/dev/null || true
 }
 
 # With no window manager (the tests' private display) Wine must draw window frames itself and not wait
