@@ -7,7 +7,7 @@ cd "$(dirname "$0")/.."
 if [ -z "${QB_IN_XVFB:-}" ]; then
     scripts/build.sh
     export QB_IN_XVFB=1
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
+    exec timeout -k 10 3600 xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 
 source scripts/wine-env.sh

@@ -6,7 +6,6 @@
 #include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
 #include "platform/LibraryFunction.h"
-#include "platform/SystemCalls.h"
 #include "registry/HostRegistry.h"
 
 namespace
