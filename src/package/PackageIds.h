@@ -17,3 +17,7 @@ constexpr UINT REG_USE_SHARED_FOLDER = 138; // flag: compose the path under the 
 constexpr UINT REG_COUNTRY_KEY = 139;       // host key holding "Pays" and receiving the date
 constexpr UINT REG_TARIFF_DATE = 140;       // the price list's creation date, stored as given
 constexpr UINT REG_COUNTRY_CODE = 141;      // the country the price list is made for
+
+// The integrity entry: a checksum of the payload and the six settings (package/PackageIntegrity.h).
+constexpr char PACKAGE_INTEGRITY_TYPE[] = "SUM";
+constexpr UINT SUM_INTEGRITY = 142; // the integrity entry: checksum of the payload and the six settings

@@ -1,4 +1,5 @@
-// The installer's own loaders (package/PackageLoaders.cpp) on packages the generator stamped. They read
+// The installer's own loaders (package/PackageLoaders.cpp) on packages the generator stamped, and the
+// integrity check (package/PackageIntegrity.cpp) that both share. They read
 // the running module's resources through the system-call table; here the table hands them a package
 // loaded as data instead, so they see what a real package carries, including the padding Wine writes
 // after each entry, which a loader reading past an entry's end would take for text.
@@ -6,8 +7,12 @@
 #include "Packages.h"
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
+#include "package/PackageIntegrity.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
 
 using namespace packtest;
 
@@ -122,5 +127,124 @@ TEST_F(PackageLoaders, AnEntryThatCannotBeLoadedReadsAsAbsent)
     qbtest::ScopedSysCall failingLoad(sys.LoadResource, &LoadNothing);
     EXPECT_EQ(Text(REG_PATH_VALUE), "");
     EXPECT_EQ(Flag(REG_USE_SHARED_FOLDER), (int)REG_USE_SHARED_FOLDER);
+}
+
+// One bit at a time, straight from the definition.
+DWORD ReferenceCrc32c(const Bytes& bytes)
+{
+    DWORD reg = 0xFFFFFFFF;
+    for (BYTE b : bytes)
+        for (int bit = 0, in = b; bit < 8; bit++, in >>= 1)
+            reg = ((reg ^ in) & 1) ? (reg >> 1) ^ 0x82F63B78 : reg >> 1;
+    return ~reg;
+}
+
+TEST(PackageIntegrity, Crc32cGivesKnownVectorsOnEveryPathAndLength)
+{
+    Bytes ascending(32);
+    for (size_t i = 0; i < ascending.size(); i++)
+        ascending[i] = (BYTE)i;
+    const struct
+    {
+        Bytes bytes;
+        DWORD crc;
+    } vectors[] = {
+        {{}, 0},
+        {{'1', '2', '3', '4', '5', '6', '7', '8', '9'}, 0xE3069283},
+        {Bytes(32, 0x00), 0x8A9136AA},
+        {Bytes(32, 0xFF), 0x62A8AB43},
+        {ascending, 0x46DD794E},
+    };
+    for (const auto& v : vectors)
+    {
+        EXPECT_EQ(Crc32c(0, v.bytes.data(), v.bytes.size()), v.crc) << v.bytes.size();
+        EXPECT_EQ(Crc32cPortable(0, v.bytes.data(), v.bytes.size()), v.crc) << v.bytes.size();
+    }
+
+    // Around the three 16 KiB streams of a round and the 8-byte words, from every alignment; and a
+    // checksum continued in two pieces is the checksum of the whole.
+    const Bytes data = qbtest::PatternBytes(4 * 3 * 16384 + 64, 11);
+    for (size_t length : {1, 7, 8, 9, 100, 3 * 16384 - 1, 3 * 16384, 3 * 16384 + 9, 2 * 3 * 16384 + 13})
+        for (size_t offset = 0; offset < 8; offset++)
+        {
+            SCOPED_TRACE(testing::Message() << "length " << length << ", offset " << offset);
+            const Bytes piece(data.begin() + offset, data.begin() + offset + length);
+            const DWORD expected = ReferenceCrc32c(piece);
+            EXPECT_EQ(Crc32c(0, piece.data(), length), expected);
+            EXPECT_EQ(Crc32cPortable(0, piece.data(), length), expected);
+            const size_t half = length / 2;
+            EXPECT_EQ(Crc32c(Crc32c(0, piece.data(), half), piece.data() + half, length - half), expected);
+        }
+}
+
+TEST(PackageIntegrity, TheEntryMatchesItsEntriesAndNothingElse)
+{
+    const Bytes payload = {'A', 'B'}, date = {'2', 0, 0, 0};
+    PackageEntryView views[7] = {};
+    views[0] = {TRUE, payload.data(), 2};
+    views[5] = {TRUE, date.data(), 4};
+    views[6] = {TRUE, nullptr, 0};
+
+    // The layout the installer and any other checker rely on, spelled out.
+    Bytes message = {1};
+    for (int i = 0; i < 7; i++)
+    {
+        const char* type = kCheckedPackageEntries[i].pszType;
+        message.insert(message.end(), type, type + strlen(type) + 1);
+        message.insert(message.end(),
+                       {(BYTE)kCheckedPackageEntries[i].nID, 0, (BYTE)(views[i].bPresent ? 1 : 0)});
+        if (views[i].bPresent)
+        {
+            message.insert(message.end(), {(BYTE)views[i].cbData, 0, 0, 0});
+            message.insert(message.end(), (const BYTE*)views[i].pData,
+                           (const BYTE*)views[i].pData + views[i].cbData);
+        }
+    }
+    EXPECT_EQ(std::string(message.begin() + 1, message.begin() + 9), std::string("MDB\0\x81\0\1\2", 8));
+    const DWORD checksum = ReferenceCrc32c(message);
+    EXPECT_EQ(PackageChecksum(views), checksum);
+
+    BYTE entry[INTEGRITY_ENTRY_SIZE];
+    MakeIntegrityEntry(views, entry);
+    EXPECT_EQ(Bytes(entry, entry + 8), (Bytes{'Q', 'B', 'I', 1, (BYTE)checksum, (BYTE)(checksum >> 8),
+                                              (BYTE)(checksum >> 16), (BYTE)(checksum >> 24)}));
+
+    auto with = [&](int index, BYTE value) {
+        Bytes changed(entry, entry + 8);
+        changed.resize(std::max<size_t>(changed.size(), index + 1));
+        changed[index] = value;
+        return changed;
+    };
+    const struct
+    {
+        const char* what;
+        Bytes bytes;
+        IntegrityState state;
+    } cases[] = {
+        {"as made", Bytes(entry, entry + 8), INTEGRITY_MATCHES},
+        {"placeholder", {'Q', 'B', 'I', 0, 0, 0, 0, 0}, INTEGRITY_UNSTAMPED},
+        {"placeholder with a checksum", with(3, 0), INTEGRITY_MISMATCH},
+        {"another checksum", with(4, entry[4] ^ 1), INTEGRITY_MISMATCH},
+        {"version 2", with(3, 2), INTEGRITY_MISMATCH},
+        {"another tag", with(0, 'q'), INTEGRITY_MISMATCH},
+        {"one byte short", Bytes(entry, entry + 7), INTEGRITY_MISMATCH},
+        {"one byte long", with(8, 0), INTEGRITY_MISMATCH},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(CheckIntegrityEntry(c.bytes.data(), (DWORD)c.bytes.size(), views), c.state) << c.what;
+    EXPECT_EQ(CheckIntegrityEntry(nullptr, 0, views), INTEGRITY_MISMATCH) << "absent";
+
+    // What the checksum covers: each entry's bytes, its size, and whether it is there at all.
+    PackageEntryView changed[7];
+    for (auto change :
+         {+[](PackageEntryView* v) { v[0].cbData = 1; }, +[](PackageEntryView* v) { v[6].bPresent = FALSE; },
+          +[](PackageEntryView* v) {
+              v[1] = {TRUE, nullptr, 0};
+          }})
+    {
+        std::copy(views, views + 7, changed);
+        change(changed);
+        EXPECT_EQ(CheckIntegrityEntry(entry, 8, changed), INTEGRITY_MISMATCH);
+    }
 }
 } // namespace

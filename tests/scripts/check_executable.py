@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Checks the fixed setup executable as Windows will read it: a 32-bit GUI program that imports only
-system DLLs, carries no package entries, and holds its resources exactly: the two dialog templates with
-every control, the banner and rule bitmaps, the icon, the About entry's text, the version block and the
-manifest. Prints one line per problem and exits 1 if there is any.
+system DLLs, carries no package entries but the integrity entry's placeholder, and holds its resources
+exactly: the two dialog templates with every control, the banner and rule bitmaps, the icon, the About
+entry's text, the version block and the manifest. Prints one line per problem and exits 1 if there is any.
 
 Usage: check_executable.py Quillbrook.exe
 """
@@ -170,6 +170,10 @@ def check(path):
     for (kind, _, _) in found:
         if kind in ("MDB", "REG"):
             problems.append("the fixed executable carries a package entry %s" % kind)
+    # The generator replaces the placeholder in place: it must be the one SUM entry, language-neutral.
+    integrity = {key: data for key, data in found.items() if key[0] == "SUM"}
+    if integrity != {("SUM", 142, 0): b"QBI\0\0\0\0\0"}:
+        problems.append("the integrity entries are %r, not the placeholder SUM 142 QBI 0 0 0 0 0" % integrity)
 
     main = found.get((5, 102, 0))
     if main is None:

@@ -5,20 +5,10 @@
 
 #include <cstring>
 
-namespace
-{
-constexpr bool SameWord(const char* narrow, const wchar_t* wide)
-{
-    for (; *narrow != '\0' || *wide != L'\0'; ++narrow, ++wide)
-        if ((wchar_t)*narrow != *wide)
-            return false;
-    return true;
-}
-} // namespace
-
 // The installer names its types in 8-bit text; the generator's wide names must be the same words.
-static_assert(SameWord(PACKAGE_PAYLOAD_TYPE, kPayloadType));
-static_assert(SameWord(PACKAGE_SETTING_TYPE, kSettingType));
+static_assert(SameTypeName(PACKAGE_PAYLOAD_TYPE, kPayloadType));
+static_assert(SameTypeName(PACKAGE_SETTING_TYPE, kSettingType));
+static_assert(SameTypeName(PACKAGE_INTEGRITY_TYPE, kIntegrityType));
 
 const KnownEntry kKnownEntries[7] = {
     {kPayloadType, MDB_DATABASE, L"MDB_DATABASE", EntryKind::Payload},

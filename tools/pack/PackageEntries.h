@@ -26,6 +26,16 @@ struct KnownEntry
 extern const KnownEntry kKnownEntries[7];
 inline constexpr wchar_t kPayloadType[] = L"MDB";
 inline constexpr wchar_t kSettingType[] = L"REG";
+inline constexpr wchar_t kIntegrityType[] = L"SUM";
+
+// Whether the installer's 8-bit type name and the generator's wide one are the same word.
+constexpr bool SameTypeName(const char* narrow, const wchar_t* wide)
+{
+    for (; *narrow != '\0' || *wide != L'\0'; ++narrow, ++wide)
+        if ((wchar_t)*narrow != *wide)
+            return false;
+    return true;
+}
 
 const KnownEntry* FindKnownEntry(const std::wstring& type, UINT id);
 

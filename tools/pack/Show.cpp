@@ -1,5 +1,7 @@
 #include "pack/Show.h"
 #include "pack/PackageEntries.h"
+#include "package/PackageIds.h"
+#include "package/PackageIntegrity.h"
 
 namespace
 {
@@ -121,14 +123,62 @@ const wchar_t* AbsenceMeaning(EntryKind kind)
     }
     return L"absent";
 }
+// The one the installer reads where an entry comes in several languages: the neutral one, as its
+// FindResource looks for that first.
+const FoundEntry* Preferred(const std::vector<FoundEntry>& entries, const wchar_t* type, UINT id)
+{
+    const FoundEntry* found = nullptr;
+    for (const FoundEntry& entry : entries)
+        if (entry.type == type && entry.name.empty() && entry.id == id &&
+            (found == nullptr || entry.language == MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)))
+            found = &entry;
+    return found;
+}
+
+bool IsIntegrityEntry(const FoundEntry& entry)
+{
+    return entry.type == kIntegrityType && entry.name.empty() && entry.id == SUM_INTEGRITY;
+}
+
+std::wstring DescribeIntegrity(const std::vector<FoundEntry>& entries)
+{
+    PackageEntryView views[7] = {};
+    for (int i = 0; i < 7; i++)
+        if (const FoundEntry* entry = Preferred(entries, kKnownEntries[i].type, kKnownEntries[i].id))
+            views[i] = {TRUE, entry->data, entry->size};
+
+    const std::wstring name = L"SUM_INTEGRITY";
+    const FoundEntry* integrity = Preferred(entries, kIntegrityType, SUM_INTEGRITY);
+    if (integrity == nullptr)
+        return Label(kIntegrityType, nullptr, SUM_INTEGRITY) + PadRight(name, 23) +
+               L"    absent: the installer refuses this package\n";
+
+    std::wstring what = DescribeBytes(integrity->data, integrity->size);
+    if (integrity->size == INTEGRITY_ENTRY_SIZE && integrity->data[3] == 1)
+        what = L"version 1, checksum " + Hex((DWORD)integrity->data[4] | integrity->data[5] << 8 |
+                                                 integrity->data[6] << 16 | (DWORD)integrity->data[7] << 24,
+                                             8);
+    switch (CheckIntegrityEntry(integrity->data, integrity->size, views))
+    {
+    case INTEGRITY_UNSTAMPED:
+        return Line(*integrity, name,
+                    L"not stamped (placeholder): the installer does not check this package");
+    case INTEGRITY_MATCHES:
+        return Line(*integrity, name, what + L": matches");
+    case INTEGRITY_MISMATCH:
+        break;
+    }
+    return Line(*integrity, name, what + L": does NOT match: the package is damaged");
+}
 } // namespace
 
 std::wstring DescribePackage(const std::wstring& path)
 {
     PackageFile file(path, L"the package");
     std::vector<FoundEntry> entries = file.Entries(kPayloadType);
-    for (const FoundEntry& entry : file.Entries(kSettingType))
-        entries.push_back(entry);
+    for (const wchar_t* type : {kSettingType, kIntegrityType})
+        for (const FoundEntry& entry : file.Entries(type))
+            entries.push_back(entry);
 
     std::wstring report = L"Package " + path + L"\n";
     int absent = 0;
@@ -150,8 +200,10 @@ std::wstring DescribePackage(const std::wstring& path)
             absent++;
         }
     }
+    report += DescribeIntegrity(entries);
     for (const FoundEntry& entry : entries)
-        if (!entry.name.empty() || FindKnownEntry(entry.type, entry.id) == nullptr)
+        if (!entry.name.empty() ||
+            (FindKnownEntry(entry.type, entry.id) == nullptr && !IsIntegrityEntry(entry)))
             report += Line(entry, L"(not read by the installer)",
                            entry.data ? DescribeBytes(entry.data, entry.size) : L"unreadable");
 

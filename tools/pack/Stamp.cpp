@@ -6,6 +6,8 @@
 #include "pack/PeCleanUp.h"
 #include "pack/PeImage.h"
 #include "pack/ResourceTree.h"
+#include "package/PackageIds.h"
+#include "package/PackageIntegrity.h"
 
 #include <cstddef>
 #include <memory>
@@ -44,7 +46,14 @@ public:
                 break;
             }
         }
+        if (Find(kIntegrityType, SUM_INTEGRITY) == nullptr)
+            AddIntegrityEntry();
+        else
+            integrityGiven_ = true;
     }
+
+    // Whether --raw gave the integrity entry, instead of the generator computing it.
+    bool integrityGiven() const { return integrityGiven_; }
 
     const std::vector<Resource>& resources() const { return resources_; }
 
@@ -60,6 +69,28 @@ public:
     }
 
 private:
+    const Resource* Find(const std::wstring& type, UINT id) const
+    {
+        for (const Resource& resource : resources_)
+            if (resource.source->type == type && resource.source->id == id)
+                return &resource;
+        return nullptr;
+    }
+
+    // Over the entries exactly as they will be stamped: an empty one has size 0, whatever the update got.
+    void AddIntegrityEntry()
+    {
+        PackageEntryView views[7] = {};
+        for (int i = 0; i < 7; i++)
+            for (const Resource& resource : resources_)
+                if (resource.source->id == kCheckedPackageEntries[i].nID &&
+                    SameTypeName(kCheckedPackageEntries[i].pszType, resource.source->type.c_str()))
+                    views[i] = {TRUE, resource.data, resource.empty ? 0 : (DWORD)resource.size};
+        Bytes entry(INTEGRITY_ENTRY_SIZE);
+        MakeIntegrityEntry(views, entry.data());
+        Own(integritySource_, std::move(entry));
+    }
+
     void Own(const EntrySource& source, Bytes bytes)
     {
         owned_.push_back(std::make_unique<Bytes>(std::move(bytes)));
@@ -86,6 +117,9 @@ private:
     std::vector<std::unique_ptr<Bytes>> owned_;
     std::vector<std::unique_ptr<FileView>> views_;
     std::vector<Resource> resources_;
+    const EntrySource integritySource_ = {kIntegrityType, SUM_INTEGRITY,         EntrySource::RawFile, L"",
+                                          false,          L"the integrity entry"};
+    bool integrityGiven_ = false;
 };
 
 // The package's entries would be merged into any the base already has, and Wine drops a request to
@@ -192,5 +226,6 @@ void MakePackage(const Options& options)
             Fail(L"cannot write " + clean.path() + L": " + SystemErrorText(GetLastError()));
     }
     clean.MoveOntoTarget();
-    WriteOut(L"Made " + out + L" with " + std::to_wstring(contents.resources().size()) + L" entries.\n");
+    WriteOut(L"Made " + out + L" with " + std::to_wstring(options.entries.size()) + L" entries" +
+             (contents.integrityGiven() ? L"." : L" and their integrity entry.") + L"\n");
 }
