@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <random>
 
 using namespace packtest;
 
@@ -118,6 +120,7 @@ TEST_F(PackTool, ShowListsEveryEntryOfTheExamplePackage)
              "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvero\\dravik\\Bel\\\"\r\n",
              "REG 140  REG_TARIFF_DATE                22 bytes  \"2024-01-09\"\r\n",
              "REG 141  REG_COUNTRY_CODE                6 bytes  \"BE\"\r\n",
+             "SUM 142  SUM_INTEGRITY                   8 bytes  version 1, checksum 71FA833C: matches\r\n",
              "All 7 entries are present.\r\n",
          })
         EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
@@ -145,6 +148,54 @@ TEST_F(PackTool, ShowDecodesAccentsAndNamesWhatIsAbsentOrBreaksTheRules)
         EXPECT_NE(run.out.find(text), std::string::npos) << text << run.out;
 }
 
+// Bytes changed in a stamped package, where the generator's own reading of the resource tree finds them.
+TEST_F(PackTool, ShowSaysWhetherThePackageMatchesItsIntegrityEntry)
+{
+    ASSERT_EQ(Pack({L"--database", Widen(database), L"--date", L"2024-01-09"}).exitCode, 0u);
+    const Bytes made = qbtest::ReadFileBytes(package);
+    const size_t payload = FindEntry(made, L"MDB", 129).dataOffset + 5000;
+    const size_t date = FindEntry(made, L"REG", 140).dataOffset;
+    const size_t sum = FindEntry(made, L"SUM", 142).dataOffset;
+    const Bytes typeName = {3, 0, 'S', 0, 'U', 0, 'M', 0};
+    const size_t name =
+        std::search(made.begin() + ResourceRootOffset(made), made.end(), typeName.begin(), typeName.end()) -
+        made.begin();
+
+    const std::string line = "SUM 142  SUM_INTEGRITY     ";
+    const struct
+    {
+        const char* what;
+        std::vector<std::pair<size_t, BYTE>> changes;
+        const char* verdict;
+    } cases[] = {
+        {"as made", {}, "matches"},
+        {"a payload byte", {{payload, (BYTE)~made[payload]}}, "does NOT match: the package is damaged"},
+        {"a setting byte", {{date, '3'}}, "does NOT match: the package is damaged"},
+        {"the checksum", {{sum + 7, (BYTE)~made[sum + 7]}}, "does NOT match: the package is damaged"},
+        {"the version", {{sum + 3, 2}}, "does NOT match: the package is damaged"},
+        {"the placeholder",
+         {{sum + 3, 0}, {sum + 4, 0}, {sum + 5, 0}, {sum + 6, 0}, {sum + 7, 0}},
+         "not stamped (placeholder): the installer does not check this package"},
+        {"the type renamed", {{name + 6, 'N'}}, "absent: the installer refuses this package"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        Bytes damaged = made;
+        for (const auto& [at, value] : c.changes)
+            damaged.at(at) = value;
+        qbtest::WriteFileBytes(dir / "damaged.exe", damaged);
+        ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(dir / "damaged.exe")});
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        const size_t at = run.out.find(line);
+        ASSERT_NE(at, std::string::npos) << run.out;
+        const std::string shown = run.out.substr(at, run.out.find("\r\n", at) - at);
+        EXPECT_TRUE(shown.ends_with(std::string(": ") + c.verdict) ||
+                    shown.ends_with(std::string("  ") + c.verdict))
+            << shown;
+    }
+}
+
 TEST_F(PackTool, RefusesADatabaseWithoutTheJetSignatureUnlessForced)
 {
     const Bytes notes = {'h', 'e', 'l', 'l', 'o'};
@@ -165,13 +216,15 @@ TEST_F(PackTool, RawStoresAFilesBytesUnchecked)
     const Bytes payload = {1, 2, 3};
     ToolRun run = Pack({L"--raw", L"mdb:129=" + RawFile("payload", payload), L"--raw",
                         L"REG:141=" + RawFile("country", {'B', 0, 'E', 0}), L"--raw",
-                        L"EXTRA_1:7=" + RawFile("x", {9}), L"--raw", L"REG:139=" + RawFile("empty", {})});
+                        L"EXTRA_1:7=" + RawFile("x", {9}), L"--raw", L"REG:139=" + RawFile("empty", {}),
+                        L"--raw", L"SUM:142=" + RawFile("sum", {'Q', 'B', 'I', 9})});
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     EXPECT_EQ(run.err, "") << "a raw payload is a payload";
     EXPECT_EQ(ReadEntry(package, L"MDB", 129), payload) << "types are stored upper-case";
     EXPECT_EQ(ReadEntry(package, L"REG", 141), (Bytes{'B', 0, 'E', 0}));
     EXPECT_EQ(ReadEntry(package, L"EXTRA_1", 7), Bytes{9});
     EXPECT_EQ(ReadEntry(package, L"REG", 139), Bytes{}) << "which the system's update cannot store by itself";
+    EXPECT_EQ(ReadEntry(package, L"SUM", 142), (Bytes{'Q', 'B', 'I', 9})) << "instead of the computed one";
 }
 
 TEST_F(PackTool, AnEmptyDatabaseIsForcedInAsAnEmptyPayload)
@@ -236,6 +289,76 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
         EXPECT_EQ(qbtest::ReadFileBytes(package), previous);
     }
     CloseHandle(holder);
+}
+
+Bytes Put(Bytes file, size_t at, DWORD value, size_t width)
+{
+    for (size_t i = 0; i < width; i++, value >>= 8)
+        file.at(at + i) = (BYTE)value;
+    return file;
+}
+
+// Packages arrive cut short or with bytes changed; whatever the generator reads, it checks first.
+TEST_F(PackTool, RefusesDamagedFilesInOneLineWithoutReadingPastThem)
+{
+    const Bytes fixed = qbtest::ReadFileBytes(FixedExecutable());
+    const size_t nt = ((const IMAGE_DOS_HEADER*)fixed.data())->e_lfanew;
+    const size_t root = ResourceRootOffset(fixed);
+    const size_t dataEntry = FindEntry(fixed, L"SUM", 142).dataEntryOffset;
+    const struct
+    {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"cut short in its headers", Bytes(fixed.begin(), fixed.begin() + 300)},
+        {"cut short in its resources", Bytes(fixed.begin(), fixed.begin() + root + 64)},
+        {"cut short by one byte", Bytes(fixed.begin(), fixed.end() - 1)},
+        {"headers past its end", Put(fixed, offsetof(IMAGE_DOS_HEADER, e_lfanew), 0x7FFFFFF0, 4)},
+        {"a section table beyond its headers", Put(fixed, nt + 6, 0xFFFF, 2)},
+        {"an unknown optional header", Put(fixed, nt + 24, 0x0107, 2)},
+        {"65535 resource types", Put(fixed, root + 14, 0xFFFF, 2)},
+        {"a type name outside the tree", Put(fixed, root + 16, 0xFFFFFFF0, 4)},
+        {"a type leading outside the tree", Put(fixed, root + 20, 0xFFFFFFF0, 4)},
+        {"entry data outside the sections", Put(fixed, dataEntry, 0xFFFFF000, 4)},
+        {"entry data past its section", Put(fixed, dataEntry + 4, 0x7FFFFFFF, 4)},
+        {"not an executable", qbtest::ReadFileBytes(database)},
+    };
+    auto expectRefused = [&](const ToolRun& run) {
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("quillbrook-pack: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    };
+    const std::wstring damaged = Widen(dir / "damaged.exe");
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        qbtest::WriteFileBytes(dir / "damaged.exe", c.file);
+        expectRefused(RunTool(L"quillbrook-pack", {L"--show", damaged}));
+        expectRefused(
+            RunTool(L"quillbrook-pack", {L"--base", damaged, L"--out", Widen(package), L"--date", L"x"}));
+        EXPECT_TRUE(qbtest::ListFolder(outDir).empty());
+    }
+
+    // Damage at random in the example package: cut short, it is refused; with bytes changed in its headers
+    // or its tree, it is refused in one line or listed.
+    const Bytes example = qbtest::ReadFileBytes(ExamplePackage());
+    const size_t exampleRoot = ResourceRootOffset(example);
+    std::mt19937 random(2026);
+    for (int i = 0; i < 24; i++)
+    {
+        Bytes copy = example;
+        const bool cut = i % 3 == 0;
+        if (cut)
+            copy.resize(random() % example.size());
+        for (int n = cut ? 0 : 1 + random() % 4; n > 0; n--)
+            copy[(i % 2 ? exampleRoot + random() % 768 : random() % 1024)] = (BYTE)random();
+        SCOPED_TRACE(testing::Message() << "copy " << i << (cut ? ", cut short" : ""));
+        qbtest::WriteFileBytes(dir / "damaged.exe", copy);
+        const ToolRun run = RunTool(L"quillbrook-pack", {L"--show", damaged});
+        if (cut || run.exitCode != 0)
+            expectRefused(run);
+    }
 }
 
 TEST_F(PackTool, RefusesToWriteOverItsBase)

@@ -2,6 +2,10 @@
 // encoded, and how to read them back from a file.
 #pragma once
 
+#include "pack/Files.h"
+#include "pack/PeImage.h"
+#include "pack/ResourceTree.h"
+
 #include <windows.h>
 
 #include <string>
@@ -48,29 +52,18 @@ Bytes EncodeFlag(bool set);
 // 00 01 00 00 followed by "Standard Jet DB".
 bool HasJetSignature(const BYTE* data, size_t size);
 
-// One entry found in a file: a numbered one has id set and name empty, a named one the reverse.
-struct FoundEntry
-{
-    std::wstring type;
-    UINT id;
-    std::wstring name;
-    LANGID language;
-    const BYTE* data;
-    DWORD size;
-};
-
-// A file opened as data, for reading its entries the way the system finds them. Nothing in it runs.
+// A file read as data, with its resource tree checked (pack/ResourceTree.h) before any entry is found.
 class PackageFile
 {
 public:
+    // `what` names the file in messages ("the package").
     PackageFile(const std::wstring& path, const std::wstring& what);
-    ~PackageFile();
-    PackageFile(const PackageFile&) = delete;
-    PackageFile& operator=(const PackageFile&) = delete;
 
     // Every entry of the type, in every language; empty when the type is absent.
-    std::vector<FoundEntry> Entries(const wchar_t* type) const;
+    std::vector<ResourceEntry> Entries(const wchar_t* type) const;
 
 private:
-    HMODULE module_;
+    FileView view_;
+    PeImage image_;
+    std::vector<ResourceEntry> entries_;
 };

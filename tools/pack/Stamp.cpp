@@ -123,13 +123,15 @@ private:
 };
 
 // The package's entries would be merged into any the base already has, and Wine drops a request to
-// delete those, so a package stamped over a package could keep entries the command line leaves out.
-void RefuseStampedBase(const std::wstring& base)
+// delete those, so a package stamped over a package could keep entries the command line leaves out. The
+// placeholder integrity entry is the fixed executable's own, and replaced anyway. Reading the tree also
+// checks it, before the system's resource update trusts it.
+void RefuseStampedBase(const PeImage& base, const std::wstring& path)
 {
-    PackageFile file(base, L"the base");
-    if (!file.Entries(kPayloadType).empty() || !file.Entries(kSettingType).empty())
-        Fail(L"the base " + base +
-             L" already carries package entries; stamp the fixed Quillbrook.exe instead");
+    for (const ResourceEntry& entry : ReadResourceTree(base))
+        if (entry.type == kPayloadType || entry.type == kSettingType)
+            Fail(L"the base " + path +
+                 L" already carries package entries; stamp the fixed Quillbrook.exe instead");
 }
 
 void CopyInto(const FileView& source, const std::wstring& path)
@@ -201,7 +203,7 @@ void MakePackage(const Options& options)
 
     FileView baseView(base, L"the base");
     PeImage baseImage(baseView.data(), baseView.size(), L"the base " + base);
-    RefuseStampedBase(base);
+    RefuseStampedBase(baseImage, base);
     Contents contents(options);
     if (!contents.HasPayload())
         WriteErr(
