@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <cstring>
 #include <random>
 
 using namespace packtest;
@@ -72,6 +73,58 @@ TEST_F(PackTool, LeavesOutTheEntriesOfOptionsLeftOut)
     EXPECT_FALSE(ReadEntry(package, L"MDB", 129));
     for (UINT id : {136, 137, 139, 141})
         EXPECT_FALSE(ReadEntry(package, L"REG", id)) << id;
+}
+
+// What the installer does without each entry depends on the mode the flag chooses, and an absent flag
+// chooses shared-folder mode.
+TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
+{
+    const std::wstring db = Widen(database);
+    const struct
+    {
+        const char* what;
+        std::vector<std::wstring> args;
+        size_t lines;
+        std::vector<const char*> warnings;
+    } cases[] = {
+        {"registry mode, a date only",
+         {L"--shared-folder", L"0", L"--date", L"x"},
+         4,
+         {"no --database: the package has no payload", "no --settings-key: no target path is known",
+          "no --country-key: no country check is made and no date is stored",
+          "no --country: no country check is made"}},
+        {"registry mode with a settings key",
+         {L"--shared-folder", L"0", L"--database", db, L"--settings-key", L"K", L"--country", L"BE"},
+         3,
+         {"no --path-value: the installer reads the target path from the settings key's default value",
+          "no --country-key: no country check is made and no date is stored",
+          "no --date: no date is stored"}},
+        {"the flag left out",
+         {L"--database", db, L"--country", L"BE"},
+         5,
+         {"no --shared-folder: the installer counts the flag as set: the package installs under the common "
+          "application-data folder and makes no country check",
+          "no --settings-key: the shared-folder path has an empty folder name",
+          "no --path-value: the shared-folder path's folder is named \"CAT-\" alone",
+          "no --country-key: no date is stored", "no --date: no date is stored"}},
+        {"the flag given raw",
+         {L"--raw", L"REG:138=" + RawFile("flag", {0, 0, 1, 0}), L"--database", db, L"--settings-key", L"K",
+          L"--path-value", L"P", L"--country-key", L"C", L"--date", L"x"},
+         0,
+         {}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        ToolRun run = Pack(c.args);
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        for (const char* warning : c.warnings)
+            EXPECT_NE(run.err.find(warning), std::string::npos) << warning << "\n" << run.err;
+        size_t lines = 0;
+        for (size_t at = 0; at < run.err.size(); at = run.err.find('\n', at) + 1, lines++)
+            EXPECT_EQ(run.err.compare(at, 30, "quillbrook-pack: warning: no -"), 0) << run.err;
+        EXPECT_EQ(lines, c.lines) << run.err;
+    }
 }
 
 TEST(ExamplePackage, CarriesTheReleaseDatabaseAndSettings)
@@ -219,7 +272,7 @@ TEST_F(PackTool, RawStoresAFilesBytesUnchecked)
                         L"EXTRA_1:7=" + RawFile("x", {9}), L"--raw", L"REG:139=" + RawFile("empty", {}),
                         L"--raw", L"SUM:142=" + RawFile("sum", {'Q', 'B', 'I', 9})});
     ASSERT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_EQ(run.err, "") << "a raw payload is a payload";
+    EXPECT_EQ(run.err.find("no --database"), std::string::npos) << "a raw payload is a payload";
     EXPECT_EQ(ReadEntry(package, L"MDB", 129), payload) << "types are stored upper-case";
     EXPECT_EQ(ReadEntry(package, L"REG", 141), (Bytes{'B', 0, 'E', 0}));
     EXPECT_EQ(ReadEntry(package, L"EXTRA_1", 7), Bytes{9});
@@ -252,11 +305,21 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
         image.section(1).VirtualAddress, 28};
     const std::wstring debugBase = RawFile("debugged.exe", debugged);
 
+    // A 32-bit installer cannot be sure to map more than 1 GiB of entries: one byte more, in a sparse file.
+    const std::wstring huge = Widen(dir / "huge.mdb");
+    HANDLE sparse = CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    LARGE_INTEGER size;
+    size.QuadPart = (1ll << 30) + 1;
+    ASSERT_TRUE(SetFilePointerEx(sparse, size, nullptr, FILE_BEGIN) && SetEndOfFile(sparse));
+    CloseHandle(sparse);
+
     const struct
     {
         const char* what;
         std::vector<std::wstring> args;
     } cases[] = {
+        {"database over 1 GiB", {L"--base", base, L"--out", out, L"--database", huge, L"--force"}},
+        {"raw entry over 1 GiB", {L"--base", base, L"--out", out, L"--raw", L"BIG:1=" + huge}},
         {"missing base", {L"--base", Widen(dir / "missing.exe"), L"--out", out, L"--database", db}},
         {"base that is no executable", {L"--base", db, L"--out", out, L"--database", db}},
         {"base that is a package", {L"--base", Widen(ExamplePackage()), L"--out", out, L"--database", db}},
@@ -285,6 +348,10 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err.rfind("quillbrook-pack: ", 0), 0u) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        if (std::strstr(c.what, "1 GiB"))
+        {
+            EXPECT_NE(run.err.find("larger than 1 GiB"), std::string::npos) << run.err;
+        }
         EXPECT_EQ(qbtest::ListFolder(outDir), std::vector<std::string>{"PricelistSetup.exe"});
         EXPECT_EQ(qbtest::ReadFileBytes(package), previous);
     }

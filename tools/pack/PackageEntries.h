@@ -43,6 +43,13 @@ constexpr bool SameTypeName(const char* narrow, const wchar_t* wide)
 
 const KnownEntry* FindKnownEntry(const std::wstring& type, UINT id);
 
+// The most a package may carry in its entries. The shipped installer is a 32-bit program: the system maps
+// its whole image, entries included, into 2 GB of address space that its own code, the system's libraries,
+// their heaps and stacks, and whatever else the system maps into every process share, in pieces that
+// leave no single free range of much more than 1.5 GB. Half the space leaves a wide margin. It was chosen,
+// not measured: no 32-bit program runs on the machine where the generator is built.
+constexpr ULONGLONG kMaxPackageBytes = 1ull << 30;
+
 using Bytes = std::vector<BYTE>;
 
 // UTF-16LE code units followed by one NUL: 2 * (n + 1) bytes.
