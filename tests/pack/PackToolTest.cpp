@@ -84,24 +84,20 @@ TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
     {
         const char* what;
         std::vector<std::wstring> args;
-        size_t lines;
-        std::vector<const char*> warnings;
+        std::vector<const char*> warnings; // one line each
     } cases[] = {
         {"registry mode, a date only",
          {L"--shared-folder", L"0", L"--date", L"x"},
-         4,
          {"no --database: the package has no payload", "no --settings-key: no target path is known",
           "no --country-key: no country check is made and no date is stored",
           "no --country: no country check is made"}},
         {"registry mode with a settings key",
          {L"--shared-folder", L"0", L"--database", db, L"--settings-key", L"K", L"--country", L"BE"},
-         3,
          {"no --path-value: the installer reads the target path from the settings key's default value",
           "no --country-key: no country check is made and no date is stored",
           "no --date: no date is stored"}},
         {"the flag left out",
          {L"--database", db, L"--country", L"BE"},
-         5,
          {"no --shared-folder: the installer counts the flag as set: the package installs under the common "
           "application-data folder and makes no country check",
           "no --settings-key: the shared-folder path has an empty folder name",
@@ -110,7 +106,6 @@ TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
         {"the flag given raw",
          {L"--raw", L"REG:138=" + RawFile("flag", {0, 0, 1, 0}), L"--database", db, L"--settings-key", L"K",
           L"--path-value", L"P", L"--country-key", L"C", L"--date", L"x"},
-         0,
          {}},
     };
     for (const auto& c : cases)
@@ -123,7 +118,7 @@ TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
         size_t lines = 0;
         for (size_t at = 0; at < run.err.size(); at = run.err.find('\n', at) + 1, lines++)
             EXPECT_EQ(run.err.compare(at, 30, "quillbrook-pack: warning: no -"), 0) << run.err;
-        EXPECT_EQ(lines, c.lines) << run.err;
+        EXPECT_EQ(lines, c.warnings.size()) << run.err;
     }
 }
 
@@ -242,10 +237,8 @@ TEST_F(PackTool, ShowSaysWhetherThePackageMatchesItsIntegrityEntry)
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         const size_t at = run.out.find(line);
         ASSERT_NE(at, std::string::npos) << run.out;
-        const std::string shown = run.out.substr(at, run.out.find("\r\n", at) - at);
-        EXPECT_TRUE(shown.ends_with(std::string(": ") + c.verdict) ||
-                    shown.ends_with(std::string("  ") + c.verdict))
-            << shown;
+        EXPECT_NE(run.out.substr(at, run.out.find("\r\n", at) - at).find(c.verdict), std::string::npos)
+            << run.out;
     }
 }
 
