@@ -3,6 +3,8 @@
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
 
+#include <cstring>
+
 namespace
 {
 std::wstring Hex(DWORD value, int digits)
@@ -121,6 +123,7 @@ const wchar_t* AbsenceMeaning(EntryKind kind)
     }
     return L"absent";
 }
+
 // The one the installer reads where an entry comes in several languages: the neutral one, as its
 // FindResource looks for that first.
 const ResourceEntry* Preferred(const std::vector<ResourceEntry>& entries, const wchar_t* type, UINT id)
@@ -142,8 +145,12 @@ std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries)
 {
     PackageEntryView views[7] = {};
     for (int i = 0; i < 7; i++)
-        if (const ResourceEntry* entry = Preferred(entries, kKnownEntries[i].type, kKnownEntries[i].id))
+    {
+        const char* type = kCheckedPackageEntries[i].pszType;
+        const std::wstring wideType(type, type + std::strlen(type));
+        if (const ResourceEntry* entry = Preferred(entries, wideType.c_str(), kCheckedPackageEntries[i].nID))
             views[i] = {TRUE, entry->data, entry->size};
+    }
 
     const std::wstring name = L"SUM_INTEGRITY";
     const ResourceEntry* integrity = Preferred(entries, kIntegrityType, SUM_INTEGRITY);

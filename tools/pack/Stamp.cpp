@@ -24,6 +24,11 @@ struct Resource
 
 const BYTE kPlaceholder = 0;
 
+// The integrity entry, as if --raw gave it; computed over the other entries.
+const EntrySource kIntegritySource = {
+    kIntegrityType, SUM_INTEGRITY, EntrySource::RawFile, L"", false, L"the integrity entry",
+};
+
 // Every input read, and checked, before anything is written.
 class Contents
 {
@@ -77,7 +82,7 @@ private:
                     views[i] = {TRUE, resource.data, resource.empty ? 0 : (DWORD)resource.size};
         Bytes entry(INTEGRITY_ENTRY_SIZE);
         MakeIntegrityEntry(views, entry.data());
-        Own(integritySource_, std::move(entry));
+        Own(kIntegritySource, std::move(entry));
     }
 
     void Own(const EntrySource& source, Bytes bytes)
@@ -111,21 +116,19 @@ private:
     std::vector<std::unique_ptr<Bytes>> owned_;
     std::vector<std::unique_ptr<FileView>> views_;
     std::vector<Resource> resources_;
-    const EntrySource integritySource_ = {kIntegrityType, SUM_INTEGRITY,         EntrySource::RawFile, L"",
-                                          false,          L"the integrity entry"};
     bool integrityGiven_ = false;
     ULONGLONG total_ = 0;
 };
 
-// What the installer does without an entry the command line left out, where that differs from what a
-// publisher would expect; whether it does so in registry mode and in shared-folder mode. An entry given
-// empty is the publisher's choice, and not warned about.
+// What the installer does differently without an entry the command line left out, in registry mode and
+// in shared-folder mode (null: nothing changes there). An entry given empty is the publisher's choice, and
+// not warned about.
 struct Absence
 {
     const wchar_t* type;
     UINT id;
     const wchar_t* option;
-    const wchar_t* inRegistryMode; // null: nothing changes
+    const wchar_t* inRegistryMode;
     const wchar_t* inSharedFolderMode;
 };
 
