@@ -1,4 +1,5 @@
 #include "PackTestSupport.h"
+#include "pack/PeImage.h"
 
 #include <gtest/gtest.h>
 
@@ -112,6 +113,24 @@ Bytes TextBytes(const std::wstring& text)
 {
     Bytes bytes((const BYTE*)text.c_str(), (const BYTE*)(text.c_str() + text.size() + 1));
     return bytes;
+}
+
+size_t ResourceRootOffset(const Bytes& file)
+{
+    const PeImage image(file.data(), file.size(), L"file");
+    const DWORD rva = image.directory(IMAGE_DIRECTORY_ENTRY_RESOURCE).VirtualAddress;
+    const IMAGE_SECTION_HEADER& section = image.section(image.SectionContaining(rva));
+    return section.PointerToRawData + (rva - section.VirtualAddress);
+}
+
+ResourceEntry FindEntry(const Bytes& file, const wchar_t* type, UINT id)
+{
+    const PeImage image(file.data(), file.size(), L"file");
+    for (const ResourceEntry& entry : ReadResourceTree(image))
+        if (entry.type == type && entry.name.empty() && entry.id == id && entry.language == 0)
+            return entry;
+    ADD_FAILURE() << "no entry " << id;
+    return ResourceEntry{};
 }
 
 void MakeDatabase(const std::string& path, size_t size, unsigned seed)

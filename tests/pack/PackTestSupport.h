@@ -3,6 +3,7 @@
 #pragma once
 
 #include "TestSupport.h"
+#include "pack/ResourceTree.h"
 
 #include <optional>
 #include <string>
@@ -30,6 +31,11 @@ std::optional<Bytes> ReadEntry(const std::string& file, const wchar_t* type, UIN
 
 // UTF-16LE with its NUL, as a text entry must hold it.
 Bytes TextBytes(const std::wstring& text);
+
+// Where the generator finds things in a file, for tests that damage them: the resource tree's root, and a
+// language-neutral entry (its data entry and bytes) as pack/ResourceTree.h reads it.
+size_t ResourceRootOffset(const Bytes& file);
+ResourceEntry FindEntry(const Bytes& file, const wchar_t* type, UINT id);
 
 void MakeDatabase(const std::string& path, size_t size, unsigned seed);
 std::string FixedExecutable();

@@ -6,6 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstddef>
+#include <cstring>
+#include <random>
 
 using namespace packtest;
 
@@ -72,6 +75,53 @@ TEST_F(PackTool, LeavesOutTheEntriesOfOptionsLeftOut)
         EXPECT_FALSE(ReadEntry(package, L"REG", id)) << id;
 }
 
+// What the installer does without each entry depends on the mode the flag chooses, and an absent flag
+// chooses shared-folder mode.
+TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
+{
+    const std::wstring db = Widen(database);
+    const struct
+    {
+        const char* what;
+        std::vector<std::wstring> args;
+        std::vector<const char*> warnings; // one line each
+    } cases[] = {
+        {"registry mode, a date only",
+         {L"--shared-folder", L"0", L"--date", L"x"},
+         {"no --database: the package has no payload", "no --settings-key: no target path is known",
+          "no --country-key: no country check is made and no date is stored",
+          "no --country: no country check is made"}},
+        {"registry mode with a settings key",
+         {L"--shared-folder", L"0", L"--database", db, L"--settings-key", L"K", L"--country", L"BE"},
+         {"no --path-value: the installer reads the target path from the settings key's default value",
+          "no --country-key: no country check is made and no date is stored",
+          "no --date: no date is stored"}},
+        {"the flag left out",
+         {L"--database", db, L"--country", L"BE"},
+         {"no --shared-folder: the installer counts the flag as set: the package installs under the common "
+          "application-data folder and makes no country check",
+          "no --settings-key: the shared-folder path has an empty folder name",
+          "no --path-value: the shared-folder path's folder is named \"CAT-\" alone",
+          "no --country-key: no date is stored", "no --date: no date is stored"}},
+        {"the flag given raw",
+         {L"--raw", L"REG:138=" + RawFile("flag", {0, 0, 1, 0}), L"--database", db, L"--settings-key", L"K",
+          L"--path-value", L"P", L"--country-key", L"C", L"--date", L"x"},
+         {}},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        ToolRun run = Pack(c.args);
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        for (const char* warning : c.warnings)
+            EXPECT_NE(run.err.find(warning), std::string::npos) << warning << "\n" << run.err;
+        size_t lines = 0;
+        for (size_t at = 0; at < run.err.size(); at = run.err.find('\n', at) + 1, lines++)
+            EXPECT_EQ(run.err.compare(at, 30, "quillbrook-pack: warning: no -"), 0) << run.err;
+        EXPECT_EQ(lines, c.warnings.size()) << run.err;
+    }
+}
+
 TEST(ExamplePackage, CarriesTheReleaseDatabaseAndSettings)
 {
     const std::string example = ExamplePackage();
@@ -118,6 +168,7 @@ TEST_F(PackTool, ShowListsEveryEntryOfTheExamplePackage)
              "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvero\\dravik\\Bel\\\"\r\n",
              "REG 140  REG_TARIFF_DATE                22 bytes  \"2024-01-09\"\r\n",
              "REG 141  REG_COUNTRY_CODE                6 bytes  \"BE\"\r\n",
+             "SUM 142  SUM_INTEGRITY                   8 bytes  version 1, checksum 71FA833C: matches\r\n",
              "All 7 entries are present.\r\n",
          })
         EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
@@ -145,6 +196,52 @@ TEST_F(PackTool, ShowDecodesAccentsAndNamesWhatIsAbsentOrBreaksTheRules)
         EXPECT_NE(run.out.find(text), std::string::npos) << text << run.out;
 }
 
+// Bytes changed in a stamped package, where the generator's own reading of the resource tree finds them.
+TEST_F(PackTool, ShowSaysWhetherThePackageMatchesItsIntegrityEntry)
+{
+    ASSERT_EQ(Pack({L"--database", Widen(database), L"--date", L"2024-01-09"}).exitCode, 0u);
+    const Bytes made = qbtest::ReadFileBytes(package);
+    const size_t payload = FindEntry(made, L"MDB", 129).dataOffset + 5000;
+    const size_t date = FindEntry(made, L"REG", 140).dataOffset;
+    const size_t sum = FindEntry(made, L"SUM", 142).dataOffset;
+    const Bytes typeName = {3, 0, 'S', 0, 'U', 0, 'M', 0};
+    const size_t name =
+        std::search(made.begin() + ResourceRootOffset(made), made.end(), typeName.begin(), typeName.end()) -
+        made.begin();
+
+    const std::string line = "SUM 142  SUM_INTEGRITY     ";
+    const struct
+    {
+        const char* what;
+        std::vector<std::pair<size_t, BYTE>> changes;
+        const char* verdict;
+    } cases[] = {
+        {"as made", {}, "matches"},
+        {"a payload byte", {{payload, (BYTE)~made[payload]}}, "does NOT match: the package is damaged"},
+        {"a setting byte", {{date, '3'}}, "does NOT match: the package is damaged"},
+        {"the checksum", {{sum + 7, (BYTE)~made[sum + 7]}}, "does NOT match: the package is damaged"},
+        {"the version", {{sum + 3, 2}}, "does NOT match: the package is damaged"},
+        {"the placeholder",
+         {{sum + 3, 0}, {sum + 4, 0}, {sum + 5, 0}, {sum + 6, 0}, {sum + 7, 0}},
+         "not stamped (placeholder): the installer does not check this package"},
+        {"the type renamed", {{name + 6, 'N'}}, "absent: the installer refuses this package"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        Bytes damaged = made;
+        for (const auto& [at, value] : c.changes)
+            damaged.at(at) = value;
+        qbtest::WriteFileBytes(dir / "damaged.exe", damaged);
+        ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(dir / "damaged.exe")});
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        const size_t at = run.out.find(line);
+        ASSERT_NE(at, std::string::npos) << run.out;
+        EXPECT_NE(run.out.substr(at, run.out.find("\r\n", at) - at).find(c.verdict), std::string::npos)
+            << run.out;
+    }
+}
+
 TEST_F(PackTool, RefusesADatabaseWithoutTheJetSignatureUnlessForced)
 {
     const Bytes notes = {'h', 'e', 'l', 'l', 'o'};
@@ -165,13 +262,15 @@ TEST_F(PackTool, RawStoresAFilesBytesUnchecked)
     const Bytes payload = {1, 2, 3};
     ToolRun run = Pack({L"--raw", L"mdb:129=" + RawFile("payload", payload), L"--raw",
                         L"REG:141=" + RawFile("country", {'B', 0, 'E', 0}), L"--raw",
-                        L"EXTRA_1:7=" + RawFile("x", {9}), L"--raw", L"REG:139=" + RawFile("empty", {})});
+                        L"EXTRA_1:7=" + RawFile("x", {9}), L"--raw", L"REG:139=" + RawFile("empty", {}),
+                        L"--raw", L"SUM:142=" + RawFile("sum", {'Q', 'B', 'I', 9})});
     ASSERT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_EQ(run.err, "") << "a raw payload is a payload";
+    EXPECT_EQ(run.err.find("no --database"), std::string::npos) << "a raw payload is a payload";
     EXPECT_EQ(ReadEntry(package, L"MDB", 129), payload) << "types are stored upper-case";
     EXPECT_EQ(ReadEntry(package, L"REG", 141), (Bytes{'B', 0, 'E', 0}));
     EXPECT_EQ(ReadEntry(package, L"EXTRA_1", 7), Bytes{9});
     EXPECT_EQ(ReadEntry(package, L"REG", 139), Bytes{}) << "which the system's update cannot store by itself";
+    EXPECT_EQ(ReadEntry(package, L"SUM", 142), (Bytes{'Q', 'B', 'I', 9})) << "instead of the computed one";
 }
 
 TEST_F(PackTool, AnEmptyDatabaseIsForcedInAsAnEmptyPayload)
@@ -199,11 +298,21 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
         image.section(1).VirtualAddress, 28};
     const std::wstring debugBase = RawFile("debugged.exe", debugged);
 
+    // A 32-bit installer cannot be sure to map more than 1 GiB of entries: one byte more, in a sparse file.
+    const std::wstring huge = Widen(dir / "huge.mdb");
+    HANDLE sparse = CreateFileW(huge.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    LARGE_INTEGER size;
+    size.QuadPart = (1ll << 30) + 1;
+    ASSERT_TRUE(SetFilePointerEx(sparse, size, nullptr, FILE_BEGIN) && SetEndOfFile(sparse));
+    CloseHandle(sparse);
+
     const struct
     {
         const char* what;
         std::vector<std::wstring> args;
     } cases[] = {
+        {"database over 1 GiB", {L"--base", base, L"--out", out, L"--database", huge, L"--force"}},
+        {"raw entry over 1 GiB", {L"--base", base, L"--out", out, L"--raw", L"BIG:1=" + huge}},
         {"missing base", {L"--base", Widen(dir / "missing.exe"), L"--out", out, L"--database", db}},
         {"base that is no executable", {L"--base", db, L"--out", out, L"--database", db}},
         {"base that is a package", {L"--base", Widen(ExamplePackage()), L"--out", out, L"--database", db}},
@@ -232,10 +341,84 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
         EXPECT_EQ(run.out, "");
         EXPECT_EQ(run.err.rfind("quillbrook-pack: ", 0), 0u) << run.err;
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+        if (std::strstr(c.what, "1 GiB"))
+        {
+            EXPECT_NE(run.err.find("larger than 1 GiB"), std::string::npos) << run.err;
+        }
         EXPECT_EQ(qbtest::ListFolder(outDir), std::vector<std::string>{"PricelistSetup.exe"});
         EXPECT_EQ(qbtest::ReadFileBytes(package), previous);
     }
     CloseHandle(holder);
+}
+
+Bytes Put(Bytes file, size_t at, DWORD value, size_t width)
+{
+    for (size_t i = 0; i < width; i++, value >>= 8)
+        file.at(at + i) = (BYTE)value;
+    return file;
+}
+
+// Packages arrive cut short or with bytes changed; whatever the generator reads, it checks first.
+TEST_F(PackTool, RefusesDamagedFilesInOneLineWithoutReadingPastThem)
+{
+    const Bytes fixed = qbtest::ReadFileBytes(FixedExecutable());
+    const size_t nt = ((const IMAGE_DOS_HEADER*)fixed.data())->e_lfanew;
+    const size_t root = ResourceRootOffset(fixed);
+    const size_t dataEntry = FindEntry(fixed, L"SUM", 142).dataEntryOffset;
+    const struct
+    {
+        const char* what;
+        Bytes file;
+    } cases[] = {
+        {"cut short in its headers", Bytes(fixed.begin(), fixed.begin() + 300)},
+        {"cut short in its resources", Bytes(fixed.begin(), fixed.begin() + root + 64)},
+        {"cut short by one byte", Bytes(fixed.begin(), fixed.end() - 1)},
+        {"headers past its end", Put(fixed, offsetof(IMAGE_DOS_HEADER, e_lfanew), 0x7FFFFFF0, 4)},
+        {"a section table beyond its headers", Put(fixed, nt + 6, 0xFFFF, 2)},
+        {"an unknown optional header", Put(fixed, nt + 24, 0x0107, 2)},
+        {"65535 resource types", Put(fixed, root + 14, 0xFFFF, 2)},
+        {"a type name outside the tree", Put(fixed, root + 16, 0xFFFFFFF0, 4)},
+        {"a type leading outside the tree", Put(fixed, root + 20, 0xFFFFFFF0, 4)},
+        {"entry data outside the sections", Put(fixed, dataEntry, 0xFFFFF000, 4)},
+        {"entry data past its section", Put(fixed, dataEntry + 4, 0x7FFFFFFF, 4)},
+        {"not an executable", qbtest::ReadFileBytes(database)},
+    };
+    auto expectRefused = [&](const ToolRun& run) {
+        EXPECT_EQ(run.exitCode, 1u);
+        EXPECT_EQ(run.out, "");
+        EXPECT_EQ(run.err.rfind("quillbrook-pack: ", 0), 0u) << run.err;
+        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    };
+    const std::wstring damaged = Widen(dir / "damaged.exe");
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        qbtest::WriteFileBytes(dir / "damaged.exe", c.file);
+        expectRefused(RunTool(L"quillbrook-pack", {L"--show", damaged}));
+        expectRefused(
+            RunTool(L"quillbrook-pack", {L"--base", damaged, L"--out", Widen(package), L"--date", L"x"}));
+        EXPECT_TRUE(qbtest::ListFolder(outDir).empty());
+    }
+
+    // Damage at random in the example package: cut short, it is refused; with bytes changed in its headers
+    // or its tree, it is refused in one line or listed.
+    const Bytes example = qbtest::ReadFileBytes(ExamplePackage());
+    const size_t exampleRoot = ResourceRootOffset(example);
+    std::mt19937 random(2026);
+    for (int i = 0; i < 24; i++)
+    {
+        Bytes copy = example;
+        const bool cut = i % 3 == 0;
+        if (cut)
+            copy.resize(random() % example.size());
+        for (int n = cut ? 0 : 1 + random() % 4; n > 0; n--)
+            copy[(i % 2 ? exampleRoot + random() % 768 : random() % 1024)] = (BYTE)random();
+        SCOPED_TRACE(testing::Message() << "copy " << i << (cut ? ", cut short" : ""));
+        qbtest::WriteFileBytes(dir / "damaged.exe", copy);
+        const ToolRun run = RunTool(L"quillbrook-pack", {L"--show", damaged});
+        if (cut || run.exitCode != 0)
+            expectRefused(run);
+    }
 }
 
 TEST_F(PackTool, RefusesToWriteOverItsBase)

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstddef>
 #include <cstring>
 
 using namespace packtest;
@@ -32,12 +33,27 @@ Bytes Clean(const Bytes& base, const Bytes& stamped)
     return qbtest::ReadFileBytes(path);
 }
 
-TEST(PeCleanUp, LeavesTheFixedExecutableAsTheLinkerMadeIt)
+TEST(PeCleanUp, LeavesTheFixedExecutableAsTheLinkerMadeItButItsResourcesReadOnly)
 {
-    // Page-aligned, stripped and checksummed by the linker: nothing to move, and the same checksum.
+    // Page-aligned and stripped by the linker: nothing moves. Its resource section loses its write flag,
+    // and the checksum follows.
     const Bytes base = qbtest::ReadFileBytes(FixedExecutable());
-    const Bytes clean = Clean(base, base);
+    const PeImage image(base.data(), base.size(), L"base");
+    const int resources =
+        image.SectionContaining(image.directory(IMAGE_DIRECTORY_ENTRY_RESOURCE).VirtualAddress);
+    ASSERT_GE(resources, 0);
+    Bytes clean = Clean(base, base);
     ASSERT_EQ(clean.size(), base.size());
+
+    const size_t characteristics = image.SectionTableOffset() + resources * sizeof(IMAGE_SECTION_HEADER) +
+                                   offsetof(IMAGE_SECTION_HEADER, Characteristics);
+    DWORD flags;
+    std::memcpy(&flags, clean.data() + characteristics, sizeof flags);
+    EXPECT_EQ(flags & (IMAGE_SCN_MEM_WRITE | IMAGE_SCN_MEM_READ | IMAGE_SCN_CNT_INITIALIZED_DATA),
+              (DWORD)(IMAGE_SCN_MEM_READ | IMAGE_SCN_CNT_INITIALIZED_DATA));
+    std::memcpy(clean.data() + characteristics, base.data() + characteristics, sizeof flags);
+    const size_t checksum = image.ntOffset() + offsetof(IMAGE_NT_HEADERS32, OptionalHeader.CheckSum);
+    std::memcpy(clean.data() + checksum, base.data() + checksum, sizeof(DWORD));
     EXPECT_TRUE(clean == base);
 }
 

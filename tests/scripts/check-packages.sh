@@ -43,7 +43,7 @@ example_entries=(MDB:129:704512 REG:136:86 REG:137:32 REG:138:4 REG:139:96 REG:1
 echo "The fixed executable"
 fixed="$build/bin/Quillbrook.exe"
 objdump_accepts "$fixed"
-check_pe "$fixed"
+check_pe "$fixed" --base
 ! wrestool -l "$fixed" | grep -qE "type='(MDB|REG)'" || fail "the fixed executable carries package entries"
 
 echo "The example package"

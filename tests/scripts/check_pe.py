@@ -1,12 +1,13 @@
 #!/usr/bin/python3
 """Checks a PE file as pefile sees it; prints one line per problem and exits 1 if there is any.
 
-Usage: check_pe.py FILE [--entry TYPE:ID:SIZE]... [--payload DATABASE] [--signed]
+Usage: check_pe.py FILE [--entry TYPE:ID:SIZE]... [--payload DATABASE] [--signed] [--base]
 
 Wanted: no pefile warning, the true checksum, raw data on 4096-byte boundaries, SizeOfImage and
 SizeOfInitializedData as the section table gives them, data directories inside their sections, a symbol
 table (if any) ending where the file or its certificate begins, and each --entry present, language-neutral,
-of its size (the payload equal to DATABASE).
+of its size (the payload equal to DATABASE). A package's resource section must not be writable (a base,
+--base, is as the linker made it).
 """
 import sys
 
@@ -40,7 +41,7 @@ def long_name(pe, data, section):
     return data[at:data.index(b"\0", at)].decode("latin-1")
 
 
-def check(path, entries, payload, signed):
+def check(path, entries, payload, signed, base):
     problems = []
     data = open(path, "rb").read()
     pe = pefile.PE(path)
@@ -72,6 +73,8 @@ def check(path, entries, payload, signed):
             problems.append("%s at 0x%x lies outside the sections" % (directory.name, directory.VirtualAddress))
         elif directory.name.endswith("RESOURCE") and name(section) != ".rsrc":
             problems.append("the resource directory lies in %s" % name(section))
+        elif directory.name.endswith("RESOURCE") and not base and section.Characteristics & 0x80000000:
+            problems.append("the resource section is writable")
         elif directory.name.endswith("BASERELOC") and (name(section), directory.VirtualAddress) != (".reloc", section.VirtualAddress):
             problems.append("the relocations are not where .reloc is")
 
@@ -108,7 +111,7 @@ def check(path, entries, payload, signed):
 
 
 def main(argv):
-    path, entries, payload, signed = argv[1], [], None, False
+    path, entries, payload, signed, base = argv[1], [], None, False, False
     args = iter(argv[2:])
     for arg in args:
         if arg.startswith("--entry="):
@@ -119,7 +122,9 @@ def main(argv):
             payload = next(args)
         elif arg == "--signed":
             signed = True
-    problems = check(path, entries, payload, signed)
+        elif arg == "--base":
+            base = True
+    problems = check(path, entries, payload, signed, base)
     for problem in problems:
         print("%s: %s" % (path, problem))
     return 1 if problems else 0

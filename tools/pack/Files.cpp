@@ -25,6 +25,14 @@ void UniqueHandle::Close()
     h_ = INVALID_HANDLE_VALUE;
 }
 
+ULONGLONG FileSizeOf(const std::wstring& path, const std::wstring& what)
+{
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+        Fail(L"cannot read " + what + L" " + path + L": " + SystemErrorText(GetLastError()));
+    return (ULONGLONG)data.nFileSizeHigh << 32 | data.nFileSizeLow;
+}
+
 FileView::FileView(const std::wstring& path, const std::wstring& what)
     : file_(CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr))
 {

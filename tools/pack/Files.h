@@ -30,6 +30,9 @@ private:
     HANDLE h_;
 };
 
+// A file's size, read without mapping it; `what` names the file in messages.
+ULONGLONG FileSizeOf(const std::wstring& path, const std::wstring& what);
+
 // A whole file mapped read-only, so that a payload of hundreds of megabytes is never copied into the
 // process. An empty file has no mapping: data() is null and size() 0. `what` names the file in messages
 // ("the database").

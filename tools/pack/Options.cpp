@@ -25,9 +25,12 @@ const wchar_t kUsage[] =
     L"  --raw TYPE:ID=FILE     store a file's bytes unchanged as entry TYPE ID (repeatable)\n"
     L"\n"
     L"  --force                stamp a database that lacks the Jet signature\n"
-    L"  --show PACKAGE         list the entries of a package, decoded, and say which are absent\n"
+    L"  --show PACKAGE         list the entries of a package, decoded, say which are absent, and\n"
+    L"                         whether the package matches its integrity entry\n"
     L"\n"
-    L"Texts are stored as UTF-16 ending with one NUL; an empty TEXT stores the NUL only.\n";
+    L"Texts are stored as UTF-16 ending with one NUL; an empty TEXT stores the NUL only. Every package\n"
+    L"also carries an integrity entry (SUM 142), a checksum of the seven entries above, which the\n"
+    L"installer checks; --raw SUM:142=FILE stores other bytes instead. The entries may hold 1 GiB at most.\n";
 
 namespace
 {

@@ -55,59 +55,16 @@ bool HasJetSignature(const BYTE* data, size_t size)
 }
 
 PackageFile::PackageFile(const std::wstring& path, const std::wstring& what)
-    : module_(LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE))
+    : view_(path, what), image_(view_.data(), view_.size(), what + L" " + path),
+      entries_(ReadResourceTree(image_))
 {
-    if (module_ == NULL)
-        Fail(L"cannot read " + what + L" " + path + L": " + SystemErrorText(GetLastError()));
 }
 
-PackageFile::~PackageFile()
+std::vector<ResourceEntry> PackageFile::Entries(const wchar_t* type) const
 {
-    FreeLibrary(module_);
-}
-
-namespace
-{
-struct Enumeration
-{
-    HMODULE module;
-    const wchar_t* type;
-    std::vector<FoundEntry>* entries;
-    const wchar_t* name;
-};
-
-BOOL CALLBACK OnLanguage(HMODULE, LPCWSTR, LPCWSTR, WORD language, LONG_PTR param)
-{
-    Enumeration& e = *(Enumeration*)param;
-    FoundEntry entry = {e.type, 0, L"", language, nullptr, 0};
-    if (IS_INTRESOURCE(e.name))
-        entry.id = (UINT)(ULONG_PTR)e.name;
-    else
-        entry.name = e.name;
-    HRSRC info = FindResourceExW(e.module, e.type, e.name, language);
-    HGLOBAL loaded = info ? LoadResource(e.module, info) : NULL;
-    if (loaded != NULL)
-    {
-        entry.data = (const BYTE*)LockResource(loaded);
-        entry.size = SizeofResource(e.module, info);
-    }
-    e.entries->push_back(entry);
-    return TRUE;
-}
-
-BOOL CALLBACK OnName(HMODULE module, LPCWSTR type, LPWSTR name, LONG_PTR param)
-{
-    Enumeration& e = *(Enumeration*)param;
-    e.name = name;
-    EnumResourceLanguagesW(module, type, name, OnLanguage, param);
-    return TRUE;
-}
-} // namespace
-
-std::vector<FoundEntry> PackageFile::Entries(const wchar_t* type) const
-{
-    std::vector<FoundEntry> entries;
-    Enumeration e = {module_, type, &entries, nullptr};
-    EnumResourceNamesW(module_, type, OnName, (LONG_PTR)&e);
+    std::vector<ResourceEntry> entries;
+    for (const ResourceEntry& entry : entries_)
+        if (entry.type == type)
+            entries.push_back(entry);
     return entries;
 }

@@ -2,6 +2,10 @@
 // encoded, and how to read them back from a file.
 #pragma once
 
+#include "pack/Files.h"
+#include "pack/PeImage.h"
+#include "pack/ResourceTree.h"
+
 #include <windows.h>
 
 #include <string>
@@ -39,6 +43,13 @@ constexpr bool SameTypeName(const char* narrow, const wchar_t* wide)
 
 const KnownEntry* FindKnownEntry(const std::wstring& type, UINT id);
 
+// The most a package may carry in its entries. The shipped installer is a 32-bit program: the system maps
+// its whole image, entries included, into 2 GB of address space that its own code, the system's libraries,
+// their heaps and stacks, and whatever else the system maps into every process share, in pieces that
+// leave no single free range of much more than 1.5 GB. Half the space leaves a wide margin. It was chosen,
+// not measured: no 32-bit program runs on the machine where the generator is built.
+constexpr ULONGLONG kMaxPackageBytes = 1ull << 30;
+
 using Bytes = std::vector<BYTE>;
 
 // UTF-16LE code units followed by one NUL: 2 * (n + 1) bytes.
@@ -48,29 +59,18 @@ Bytes EncodeFlag(bool set);
 // 00 01 00 00 followed by "Standard Jet DB".
 bool HasJetSignature(const BYTE* data, size_t size);
 
-// One entry found in a file: a numbered one has id set and name empty, a named one the reverse.
-struct FoundEntry
-{
-    std::wstring type;
-    UINT id;
-    std::wstring name;
-    LANGID language;
-    const BYTE* data;
-    DWORD size;
-};
-
-// A file opened as data, for reading its entries the way the system finds them. Nothing in it runs.
+// A file read as data, with its resource tree checked (pack/ResourceTree.h) before any entry is found.
 class PackageFile
 {
 public:
+    // `what` names the file in messages ("the package").
     PackageFile(const std::wstring& path, const std::wstring& what);
-    ~PackageFile();
-    PackageFile(const PackageFile&) = delete;
-    PackageFile& operator=(const PackageFile&) = delete;
 
     // Every entry of the type, in every language; empty when the type is absent.
-    std::vector<FoundEntry> Entries(const wchar_t* type) const;
+    std::vector<ResourceEntry> Entries(const wchar_t* type) const;
 
 private:
-    HMODULE module_;
+    FileView view_;
+    PeImage image_;
+    std::vector<ResourceEntry> entries_;
 };

@@ -190,6 +190,10 @@ void WriteCleanImage(const PeImage& base, const PeImage& stamped, HANDLE out, co
     IMAGE_SECTION_HEADER* sections = (IMAGE_SECTION_HEADER*)(headers.data() + stamped.SectionTableOffset());
     const int count = stamped.sectionCount();
 
+    // A writable image section is charged in full to the system's commit while the package runs, payload
+    // included; nothing writes to resources. The update wrote the whole section, so it holds resources only.
+    sections[resources].Characteristics &= ~IMAGE_SCN_MEM_WRITE;
+
     size_t end = headers.size();
     for (int i = 0; i < count; i++)
     {

@@ -18,6 +18,7 @@
 // PackError) an update that changed anything of the base but its resources. Writes to `out`, positioned at
 // its start, a file where:
 //   - every section's raw data starts on a 4096-byte boundary, in section-table order;
+//   - the resource section is not writable;
 //   - SizeOfImage, SizeOfInitializedData and SizeOfCode follow the resource section's new size;
 //   - the data directories point where their sections now are, and the certificate entry is cleared (a
 //     signature of the base cannot cover the package: sign the package itself);

@@ -3,6 +3,8 @@
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
 
+#include <cstring>
+
 namespace
 {
 std::wstring Hex(DWORD value, int digits)
@@ -76,10 +78,8 @@ std::wstring DescribeBytes(const BYTE* data, DWORD size)
     return size > 16 ? result + L" ..." : result;
 }
 
-std::wstring Describe(EntryKind kind, const FoundEntry& entry)
+std::wstring Describe(EntryKind kind, const ResourceEntry& entry)
 {
-    if (entry.data == nullptr)
-        return L"unreadable";
     switch (kind)
     {
     case EntryKind::Payload:
@@ -94,14 +94,14 @@ std::wstring Describe(EntryKind kind, const FoundEntry& entry)
     return std::wstring();
 }
 
-std::wstring Label(const std::wstring& type, const FoundEntry* entry, UINT id)
+std::wstring Label(const std::wstring& type, const ResourceEntry* entry, UINT id)
 {
     std::wstring name =
         entry == nullptr || entry->name.empty() ? std::to_wstring(id) : L"\"" + entry->name + L"\"";
     return PadRight(type + L" " + name, 9);
 }
 
-std::wstring Line(const FoundEntry& entry, const std::wstring& name, const std::wstring& description)
+std::wstring Line(const ResourceEntry& entry, const std::wstring& name, const std::wstring& description)
 {
     std::wstring line = Label(entry.type, &entry, entry.id) + PadRight(name, 23) +
                         PadLeft(std::to_wstring(entry.size), 10) + L" bytes  " + description;
@@ -123,32 +123,37 @@ const wchar_t* AbsenceMeaning(EntryKind kind)
     }
     return L"absent";
 }
+
 // The one the installer reads where an entry comes in several languages: the neutral one, as its
 // FindResource looks for that first.
-const FoundEntry* Preferred(const std::vector<FoundEntry>& entries, const wchar_t* type, UINT id)
+const ResourceEntry* Preferred(const std::vector<ResourceEntry>& entries, const wchar_t* type, UINT id)
 {
-    const FoundEntry* found = nullptr;
-    for (const FoundEntry& entry : entries)
+    const ResourceEntry* found = nullptr;
+    for (const ResourceEntry& entry : entries)
         if (entry.type == type && entry.name.empty() && entry.id == id &&
             (found == nullptr || entry.language == MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)))
             found = &entry;
     return found;
 }
 
-bool IsIntegrityEntry(const FoundEntry& entry)
+bool IsIntegrityEntry(const ResourceEntry& entry)
 {
     return entry.type == kIntegrityType && entry.name.empty() && entry.id == SUM_INTEGRITY;
 }
 
-std::wstring DescribeIntegrity(const std::vector<FoundEntry>& entries)
+std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries)
 {
     PackageEntryView views[7] = {};
     for (int i = 0; i < 7; i++)
-        if (const FoundEntry* entry = Preferred(entries, kKnownEntries[i].type, kKnownEntries[i].id))
+    {
+        const char* type = kCheckedPackageEntries[i].pszType;
+        const std::wstring wideType(type, type + std::strlen(type));
+        if (const ResourceEntry* entry = Preferred(entries, wideType.c_str(), kCheckedPackageEntries[i].nID))
             views[i] = {TRUE, entry->data, entry->size};
+    }
 
     const std::wstring name = L"SUM_INTEGRITY";
-    const FoundEntry* integrity = Preferred(entries, kIntegrityType, SUM_INTEGRITY);
+    const ResourceEntry* integrity = Preferred(entries, kIntegrityType, SUM_INTEGRITY);
     if (integrity == nullptr)
         return Label(kIntegrityType, nullptr, SUM_INTEGRITY) + PadRight(name, 23) +
                L"    absent: the installer refuses this package\n";
@@ -175,9 +180,9 @@ std::wstring DescribeIntegrity(const std::vector<FoundEntry>& entries)
 std::wstring DescribePackage(const std::wstring& path)
 {
     PackageFile file(path, L"the package");
-    std::vector<FoundEntry> entries = file.Entries(kPayloadType);
+    std::vector<ResourceEntry> entries = file.Entries(kPayloadType);
     for (const wchar_t* type : {kSettingType, kIntegrityType})
-        for (const FoundEntry& entry : file.Entries(type))
+        for (const ResourceEntry& entry : file.Entries(type))
             entries.push_back(entry);
 
     std::wstring report = L"Package " + path + L"\n";
@@ -185,7 +190,7 @@ std::wstring DescribePackage(const std::wstring& path)
     for (const KnownEntry& known : kKnownEntries)
     {
         bool found = false;
-        for (const FoundEntry& entry : entries)
+        for (const ResourceEntry& entry : entries)
         {
             if (entry.type == known.type && entry.name.empty() && entry.id == known.id)
             {
@@ -201,11 +206,10 @@ std::wstring DescribePackage(const std::wstring& path)
         }
     }
     report += DescribeIntegrity(entries);
-    for (const FoundEntry& entry : entries)
+    for (const ResourceEntry& entry : entries)
         if (!entry.name.empty() ||
             (FindKnownEntry(entry.type, entry.id) == nullptr && !IsIntegrityEntry(entry)))
-            report += Line(entry, L"(not read by the installer)",
-                           entry.data ? DescribeBytes(entry.data, entry.size) : L"unreadable");
+            report += Line(entry, L"(not read by the installer)", DescribeBytes(entry.data, entry.size));
 
     report += absent == 0 ? L"All 7 entries are present.\n"
                           : std::to_wstring(absent) + L" of the 7 entries " + (absent == 1 ? L"is" : L"are") +

@@ -24,6 +24,11 @@ struct Resource
 
 const BYTE kPlaceholder = 0;
 
+// The integrity entry, as if --raw gave it; computed over the other entries.
+const EntrySource kIntegritySource = {
+    kIntegrityType, SUM_INTEGRITY, EntrySource::RawFile, L"", false, L"the integrity entry",
+};
+
 // Every input read, and checked, before anything is written.
 class Contents
 {
@@ -57,18 +62,6 @@ public:
 
     const std::vector<Resource>& resources() const { return resources_; }
 
-    bool HasPayload() const
-    {
-        for (const Resource& resource : resources_)
-        {
-            const KnownEntry* known = FindKnownEntry(resource.source->type, resource.source->id);
-            if (known != nullptr && known->kind == EntryKind::Payload)
-                return true;
-        }
-        return false;
-    }
-
-private:
     const Resource* Find(const std::wstring& type, UINT id) const
     {
         for (const Resource& resource : resources_)
@@ -77,6 +70,7 @@ private:
         return nullptr;
     }
 
+private:
     // Over the entries exactly as they will be stamped: an empty one has size 0, whatever the update got.
     void AddIntegrityEntry()
     {
@@ -88,7 +82,7 @@ private:
                     views[i] = {TRUE, resource.data, resource.empty ? 0 : (DWORD)resource.size};
         Bytes entry(INTEGRITY_ENTRY_SIZE);
         MakeIntegrityEntry(views, entry.data());
-        Own(integritySource_, std::move(entry));
+        Own(kIntegritySource, std::move(entry));
     }
 
     void Own(const EntrySource& source, Bytes bytes)
@@ -100,10 +94,15 @@ private:
     void Map(const EntrySource& source, bool force)
     {
         const bool database = source.kind == EntrySource::Database;
-        views_.push_back(std::make_unique<FileView>(source.value, database ? L"the database" : L"the file"));
+        const wchar_t* what = database ? L"the database" : L"the file";
+        // Before mapping it: a file too large for the package may be too large to map here as well.
+        total_ += FileSizeOf(source.value, what);
+        if (total_ > kMaxPackageBytes)
+            Fail(source.option + L": " + source.value +
+                 L" would make the package's entries larger than 1 GiB, " +
+                 L"more than a 32-bit installer can be sure to map beside its libraries");
+        views_.push_back(std::make_unique<FileView>(source.value, what));
         const FileView& view = *views_.back();
-        if (view.size() > MAXDWORD)
-            Fail(source.option + L": " + source.value + L" is too large for an entry");
         if (database && !force && !HasJetSignature(view.data(), view.size()))
             Fail(L"the database " + source.value +
                  L" is not a Jet database: it does not begin with 00 01 00 00 \"Standard Jet DB\" "
@@ -117,19 +116,81 @@ private:
     std::vector<std::unique_ptr<Bytes>> owned_;
     std::vector<std::unique_ptr<FileView>> views_;
     std::vector<Resource> resources_;
-    const EntrySource integritySource_ = {kIntegrityType, SUM_INTEGRITY,         EntrySource::RawFile, L"",
-                                          false,          L"the integrity entry"};
     bool integrityGiven_ = false;
+    ULONGLONG total_ = 0;
 };
 
-// The package's entries would be merged into any the base already has, and Wine drops a request to
-// delete those, so a package stamped over a package could keep entries the command line leaves out.
-void RefuseStampedBase(const std::wstring& base)
+// What the installer does differently without an entry the command line left out, in registry mode and
+// in shared-folder mode (null: nothing changes there). An entry given empty is the publisher's choice, and
+// not warned about.
+struct Absence
 {
-    PackageFile file(base, L"the base");
-    if (!file.Entries(kPayloadType).empty() || !file.Entries(kSettingType).empty())
-        Fail(L"the base " + base +
-             L" already carries package entries; stamp the fixed Quillbrook.exe instead");
+    const wchar_t* type;
+    UINT id;
+    const wchar_t* option;
+    const wchar_t* inRegistryMode;
+    const wchar_t* inSharedFolderMode;
+};
+
+const Absence kAbsences[] = {
+    {kPayloadType, MDB_DATABASE, L"--database",
+     L"the package has no payload, and its installer will report it as incorrectly generated",
+     L"the package has no payload, and its installer will report it as incorrectly generated"},
+    {kSettingType, REG_USE_SHARED_FOLDER, L"--shared-folder", nullptr,
+     L"the installer counts the flag as set: the package installs under the common application-data folder "
+     L"and makes no country check"},
+    {kSettingType, REG_SETTINGS_KEY, L"--settings-key",
+     L"no target path is known: the user must browse for one",
+     L"the shared-folder path has an empty folder name, and the file is named PriceList.mdb"},
+    {kSettingType, REG_PATH_VALUE, L"--path-value",
+     L"the installer reads the target path from the settings key's default value",
+     L"the shared-folder path's folder is named \"CAT-\" alone"},
+    {kSettingType, REG_COUNTRY_KEY, L"--country-key", L"no country check is made and no date is stored",
+     L"no date is stored"},
+    {kSettingType, REG_TARIFF_DATE, L"--date", L"no date is stored", L"no date is stored"},
+    {kSettingType, REG_COUNTRY_CODE, L"--country", L"no country check is made", nullptr},
+};
+
+// As the installer reads the flag: set when absent, or when any of its first four bytes is not zero.
+bool SharedFolderMode(const Contents& contents)
+{
+    const Resource* flag = contents.Find(kSettingType, REG_USE_SHARED_FOLDER);
+    if (flag == nullptr)
+        return true;
+    for (size_t i = 0; i < flag->size && i < 4 && !flag->empty; i++)
+        if (flag->data[i] != 0)
+            return true;
+    return false;
+}
+
+std::wstring AbsenceWarnings(const Contents& contents)
+{
+    const bool shared = SharedFolderMode(contents);
+    std::wstring warnings;
+    for (const Absence& absence : kAbsences)
+    {
+        const wchar_t* meaning = shared ? absence.inSharedFolderMode : absence.inRegistryMode;
+        // Without a settings key no registry value is read at all.
+        if (absence.id == REG_PATH_VALUE && !shared &&
+            contents.Find(kSettingType, REG_SETTINGS_KEY) == nullptr)
+            meaning = nullptr;
+        if (meaning != nullptr && contents.Find(absence.type, absence.id) == nullptr)
+            warnings +=
+                L"quillbrook-pack: warning: no " + std::wstring(absence.option) + L": " + meaning + L"\n";
+    }
+    return warnings;
+}
+
+// The package's entries would be merged into any the base already has, and Wine drops a request to
+// delete those, so a package stamped over a package could keep entries the command line leaves out. The
+// placeholder integrity entry is the fixed executable's own, and replaced anyway. Reading the tree also
+// checks it, before the system's resource update trusts it.
+void RefuseStampedBase(const PeImage& base, const std::wstring& path)
+{
+    for (const ResourceEntry& entry : ReadResourceTree(base))
+        if (entry.type == kPayloadType || entry.type == kSettingType)
+            Fail(L"the base " + path +
+                 L" already carries package entries; stamp the fixed Quillbrook.exe instead");
 }
 
 void CopyInto(const FileView& source, const std::wstring& path)
@@ -201,12 +262,8 @@ void MakePackage(const Options& options)
 
     FileView baseView(base, L"the base");
     PeImage baseImage(baseView.data(), baseView.size(), L"the base " + base);
-    RefuseStampedBase(base);
+    RefuseStampedBase(baseImage, base);
     Contents contents(options);
-    if (!contents.HasPayload())
-        WriteErr(
-            L"quillbrook-pack: warning: no --database: the package has no payload, and its installer will "
-            L"report it as incorrectly generated\n");
 
     TempFile stamped(out);
     CopyInto(baseView, stamped.path());
@@ -226,6 +283,9 @@ void MakePackage(const Options& options)
             Fail(L"cannot write " + clean.path() + L": " + SystemErrorText(GetLastError()));
     }
     clean.MoveOntoTarget();
-    WriteOut(L"Made " + out + L" with " + std::to_wstring(options.entries.size()) + L" entries" +
+    // Once the package is made, so that a failed run says one thing only.
+    WriteErr(AbsenceWarnings(contents));
+    const size_t count = options.entries.size();
+    WriteOut(L"Made " + out + L" with " + std::to_wstring(count) + (count == 1 ? L" entry" : L" entries") +
              (contents.integrityGiven() ? L"." : L" and their integrity entry.") + L"\n");
 }
