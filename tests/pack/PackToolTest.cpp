@@ -1,6 +1,7 @@
 // The generator as a publisher runs it: the entry each option stores, --show, --raw, the Jet check, and
 // refusals that leave nothing behind.
 #include "PackTestSupport.h"
+#include "pack/PeImage.h"
 
 #include <gtest/gtest.h>
 
@@ -193,8 +194,9 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
     ASSERT_NE(holder, INVALID_HANDLE_VALUE);
     // Stamped like any base, then refused by the clean-up: by then both temporary files exist.
     Bytes debugged = qbtest::ReadFileBytes(FixedExecutable());
-    auto* nt = (IMAGE_NT_HEADERS32*)(debugged.data() + ((IMAGE_DOS_HEADER*)debugged.data())->e_lfanew);
-    nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DEBUG] = {nt->OptionalHeader.BaseOfData, 28};
+    const PeImage image(debugged.data(), debugged.size(), L"base");
+    *(IMAGE_DATA_DIRECTORY*)(debugged.data() + image.DirectoryOffset(IMAGE_DIRECTORY_ENTRY_DEBUG)) = {
+        image.section(1).VirtualAddress, 28};
     const std::wstring debugBase = RawFile("debugged.exe", debugged);
 
     const struct

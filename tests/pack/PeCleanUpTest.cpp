@@ -46,7 +46,7 @@ TEST(PeCleanUp, PutsAnUnalignedBaseOnPagesAndKeepsItsSymbolTable)
     const Bytes base = qbtest::ReadFileBytes(qbtest::BinDir() + "\\pack_fixture_base.exe");
     const PeImage before(base.data(), base.size(), L"fixture");
     size_t symbolsAt = 0, symbolsLength = 0;
-    ASSERT_LT(before.nt().OptionalHeader.FileAlignment, 4096u);
+    ASSERT_LT(before.fileAlignment(), 4096u);
     ASSERT_TRUE(before.SymbolTable(&symbolsAt, &symbolsLength));
 
     const Bytes clean = Clean(base, base);

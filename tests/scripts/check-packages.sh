@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The fixed executable and stamped packages as the standard tools see them: binutils' objdump, icoutils'
 # wrestool, pefile, and Authenticode signing with a throwaway certificate, after which the signed package
-# must still install. Usage: check-packages.sh BUILD_DIR (the Windows programs run through its Wine).
+# must still install. Usage: check-packages.sh BUILD_DIR [SHIPPED_EXE] (the Windows programs run through
+# its Wine); SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is stamped too.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,10 +14,11 @@ trap 'rm -rf "$work" "$shared"' EXIT
 wine_run() { "$build/wine-run.sh" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
 
-# objdump must read the file, headers and sections, without a word on its error output (a bad string
-# table is only a warning there, yet it then refuses the file).
+# objdump (the 64-bit one, which reads PE32 and PE32+ alike) must read the file, headers and sections,
+# without a word on its error output (a bad string table is only a warning there, yet it then refuses
+# the file).
 objdump_accepts() {
-    i686-w64-mingw32-objdump -p -h "$1" >"$work/objdump.out" 2>"$work/objdump.err" ||
+    x86_64-w64-mingw32-objdump -p -h "$1" >"$work/objdump.out" 2>"$work/objdump.err" ||
         fail "objdump rejects $1: $(head -3 "$work/objdump.err")"
     [ ! -s "$work/objdump.err" ] || fail "objdump complains about $1: $(head -3 "$work/objdump.err")"
 }
@@ -49,6 +51,18 @@ example="$build/example/PricelistSetup.exe"
 objdump_accepts "$example"
 wrestool_lists "$example" "${example_entries[@]}"
 check_pe "$example" "${example_entries[@]/#/--entry=}" --payload "$build/example/Pricelist.mdb"
+
+if [ -n "${2:-}" ]; then
+    echo "A package stamped on the shipped 32-bit executable"
+    wine_run "$build/bin/quillbrook-pack.exe" --base "$2" --out "$work/Shipped.exe" \
+        --database "$build/example/Pricelist.mdb" --settings-key 'SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan' \
+        --path-value CheminBaseTarif --shared-folder 0 --date 2024-01-09 --country BE \
+        --country-key 'HKEY_LOCAL_MACHINE\SOFTWARE\Halvero\dravik\Bel\' >/dev/null
+    objdump_accepts "$work/Shipped.exe"
+    grep -q "file format pei-i386" "$work/objdump.out" || fail "the shipped executable's package is not PE32"
+    wrestool_lists "$work/Shipped.exe" "${example_entries[@]}"
+    check_pe "$work/Shipped.exe" "${example_entries[@]/#/--entry=}" --payload "$build/example/Pricelist.mdb"
+fi
 
 echo "A package with a 24 MiB payload, installing under the shared folder"
 wine_run "$build/bin/quillbrook-sample-db.exe" --size 24M --seed 5 --out "$work/Large.mdb"

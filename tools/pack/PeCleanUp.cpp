@@ -109,7 +109,7 @@ std::vector<int> MatchSections(const PeImage& base, int baseResources, const PeI
 // The loader wants the sections in ascending, adjacent memory.
 void CheckAdjacent(const PeImage& image)
 {
-    const DWORD alignment = image.nt().OptionalHeader.SectionAlignment;
+    const DWORD alignment = image.sectionAlignment();
     for (int i = 1; i < image.sectionCount(); i++)
     {
         const IMAGE_SECTION_HEADER& previous = image.section(i - 1);
@@ -126,32 +126,16 @@ DWORD RawSizeIf(const PeImage& image, int section, DWORD characteristic)
                ? image.section(section).SizeOfRawData
                : 0;
 }
-} // namespace
 
-void WriteCleanImage(const PeImage& base, const PeImage& stamped, HANDLE out, const std::wstring& outPath)
+// The headers of the clean image, rewritten in place: `nt` is IMAGE_NT_HEADERS32 or IMAGE_NT_HEADERS64 as
+// the image is PE32 or PE32+, whose fields lie apart but mean the same. `sections` already have their new
+// raw data pointers; `symbolsAt` is where the symbol table goes, 0 for none.
+template <class NtHeaders>
+void RewriteHeaders(NtHeaders& nt, const IMAGE_SECTION_HEADER* sections, const PeImage& base,
+                    int baseResources, const PeImage& stamped, int resources,
+                    const std::vector<int>& counterpart, DWORD symbolsAt)
 {
-    const int baseResources = ResourceSection(base);
-    const int resources = ResourceSection(stamped);
-    if (resources < 0)
-        Fail(L"the resource update left no resource section");
-    const std::vector<int> counterpart = MatchSections(base, baseResources, stamped, resources);
-    CheckAdjacent(stamped);
-
-    const IMAGE_OPTIONAL_HEADER32& baseOptional = base.nt().OptionalHeader;
-    std::vector<BYTE> headers(stamped.data(), stamped.data() + stamped.nt().OptionalHeader.SizeOfHeaders);
-    IMAGE_NT_HEADERS32& nt = *(IMAGE_NT_HEADERS32*)(headers.data() + stamped.ntOffset());
-    IMAGE_OPTIONAL_HEADER32& optional = nt.OptionalHeader;
-    IMAGE_SECTION_HEADER* sections = IMAGE_FIRST_SECTION(&nt);
-    const int count = stamped.sectionCount();
-
-    size_t end = headers.size();
-    for (int i = 0; i < count; i++)
-    {
-        IMAGE_SECTION_HEADER& section = sections[i];
-        section.PointerToRawData = section.SizeOfRawData == 0 ? 0 : AlignUp((DWORD)end, kPage);
-        if (section.SizeOfRawData != 0)
-            end = section.PointerToRawData + section.SizeOfRawData;
-    }
+    auto& optional = nt.OptionalHeader;
 
     // Directories of the base follow their sections; the resource directory is the update's own.
     for (int d = 0; d < IMAGE_NUMBEROF_DIRECTORY_ENTRIES; d++)
@@ -176,20 +160,54 @@ void WriteCleanImage(const PeImage& base, const PeImage& stamped, HANDLE out, co
     }
 
     // Only the resource section changed size, so every size the linker summed changes by its growth.
-    const IMAGE_SECTION_HEADER& last = sections[count - 1];
+    const IMAGE_SECTION_HEADER& last = sections[stamped.sectionCount() - 1];
     optional.SizeOfImage =
         AlignUp(last.VirtualAddress + PeImage::MemorySize(last), optional.SectionAlignment);
-    optional.SizeOfInitializedData = baseOptional.SizeOfInitializedData -
+    optional.SizeOfInitializedData = base.sizeOfInitializedData() -
                                      RawSizeIf(base, baseResources, IMAGE_SCN_CNT_INITIALIZED_DATA) +
                                      RawSizeIf(stamped, resources, IMAGE_SCN_CNT_INITIALIZED_DATA);
-    optional.SizeOfCode = baseOptional.SizeOfCode - RawSizeIf(base, baseResources, IMAGE_SCN_CNT_CODE) +
+    optional.SizeOfCode = base.sizeOfCode() - RawSizeIf(base, baseResources, IMAGE_SCN_CNT_CODE) +
                           RawSizeIf(stamped, resources, IMAGE_SCN_CNT_CODE);
+
+    nt.FileHeader.PointerToSymbolTable = symbolsAt;
+    nt.FileHeader.NumberOfSymbols = symbolsAt != 0 ? base.fileHeader().NumberOfSymbols : 0;
+    optional.CheckSum = 0;
+}
+} // namespace
+
+void WriteCleanImage(const PeImage& base, const PeImage& stamped, HANDLE out, const std::wstring& outPath)
+{
+    if (base.pe32Plus() != stamped.pe32Plus())
+        Fail(L"the resource update changed the kind of image of the base");
+    const int baseResources = ResourceSection(base);
+    const int resources = ResourceSection(stamped);
+    if (resources < 0)
+        Fail(L"the resource update left no resource section");
+    const std::vector<int> counterpart = MatchSections(base, baseResources, stamped, resources);
+    CheckAdjacent(stamped);
+
+    std::vector<BYTE> headers(stamped.data(), stamped.data() + stamped.sizeOfHeaders());
+    IMAGE_SECTION_HEADER* sections = (IMAGE_SECTION_HEADER*)(headers.data() + stamped.SectionTableOffset());
+    const int count = stamped.sectionCount();
+
+    size_t end = headers.size();
+    for (int i = 0; i < count; i++)
+    {
+        IMAGE_SECTION_HEADER& section = sections[i];
+        section.PointerToRawData = section.SizeOfRawData == 0 ? 0 : AlignUp((DWORD)end, kPage);
+        if (section.SizeOfRawData != 0)
+            end = section.PointerToRawData + section.SizeOfRawData;
+    }
 
     size_t symbolsAt = 0, symbolsLength = 0;
     const bool symbols = base.SymbolTable(&symbolsAt, &symbolsLength);
-    nt.FileHeader.PointerToSymbolTable = symbols ? (DWORD)end : 0;
-    nt.FileHeader.NumberOfSymbols = symbols ? base.nt().FileHeader.NumberOfSymbols : 0;
-    optional.CheckSum = 0;
+    BYTE* nt = headers.data() + stamped.ntOffset();
+    if (stamped.pe32Plus())
+        RewriteHeaders(*(IMAGE_NT_HEADERS64*)nt, sections, base, baseResources, stamped, resources,
+                       counterpart, symbols ? (DWORD)end : 0);
+    else
+        RewriteHeaders(*(IMAGE_NT_HEADERS32*)nt, sections, base, baseResources, stamped, resources,
+                       counterpart, symbols ? (DWORD)end : 0);
 
     ChecksummedWriter writer(out, outPath);
     writer.Write(headers.data(), headers.size());
@@ -203,6 +221,9 @@ void WriteCleanImage(const PeImage& base, const PeImage& stamped, HANDLE out, co
     if (symbols)
         writer.Write(base.data() + symbolsAt, symbolsLength);
 
+    // The checksum lies at the same place in both headers.
+    static_assert(offsetof(IMAGE_NT_HEADERS32, OptionalHeader.CheckSum) ==
+                  offsetof(IMAGE_NT_HEADERS64, OptionalHeader.CheckSum));
     const DWORD checksum = writer.Checksum();
     const LONG checksumAt =
         (LONG)(stamped.ntOffset() + offsetof(IMAGE_NT_HEADERS32, OptionalHeader.CheckSum));

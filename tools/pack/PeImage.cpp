@@ -1,6 +1,7 @@
 #include "pack/PeImage.h"
 #include "pack/PackError.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace
@@ -16,25 +17,41 @@ PeImage::PeImage(const BYTE* data, size_t size, std::wstring what)
 {
     if (size < sizeof(IMAGE_DOS_HEADER) || ((const IMAGE_DOS_HEADER*)data)->e_magic != IMAGE_DOS_SIGNATURE)
         Bad(L"it has no MZ header");
-    DWORD ntOffset = ((const IMAGE_DOS_HEADER*)data)->e_lfanew;
-    if (ntOffset > size || size - ntOffset < sizeof(IMAGE_NT_HEADERS32))
+    ntOffset_ = ((const IMAGE_DOS_HEADER*)data)->e_lfanew;
+    // Both headers begin alike; the magic says which one this is, and the smaller must fit to read it.
+    if (ntOffset_ > size || size - ntOffset_ < sizeof(IMAGE_NT_HEADERS32))
         Bad(L"its headers are cut short");
-    nt_ = (const IMAGE_NT_HEADERS32*)(data + ntOffset);
-    if (nt_->Signature != IMAGE_NT_SIGNATURE)
+    const IMAGE_NT_HEADERS32* nt = (const IMAGE_NT_HEADERS32*)(data + ntOffset_);
+    if (nt->Signature != IMAGE_NT_SIGNATURE)
         Bad(L"it has no PE signature");
-    const IMAGE_OPTIONAL_HEADER32& optional = nt_->OptionalHeader;
-    if (optional.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
-        nt_->FileHeader.SizeOfOptionalHeader != sizeof(IMAGE_OPTIONAL_HEADER32) ||
-        optional.NumberOfRvaAndSizes != IMAGE_NUMBEROF_DIRECTORY_ENTRIES)
-        Bad(L"it is not a 32-bit image with the usual optional header");
-    if (!IsPowerOfTwo(optional.FileAlignment) || !IsPowerOfTwo(optional.SectionAlignment) ||
-        optional.FileAlignment > optional.SectionAlignment)
+    fileHeader_ = &nt->FileHeader;
+    size_t optionalSize = 0;
+    DWORD directories = 0;
+    if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+    {
+        nt32_ = nt;
+        optionalSize = sizeof(IMAGE_OPTIONAL_HEADER32);
+        directories = nt32_->OptionalHeader.NumberOfRvaAndSizes;
+    }
+    else if (nt->OptionalHeader.Magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC &&
+             size - ntOffset_ >= sizeof(IMAGE_NT_HEADERS64))
+    {
+        nt64_ = (const IMAGE_NT_HEADERS64*)nt;
+        optionalSize = sizeof(IMAGE_OPTIONAL_HEADER64);
+        directories = nt64_->OptionalHeader.NumberOfRvaAndSizes;
+    }
+    if (optionalSize == 0 || fileHeader_->SizeOfOptionalHeader != optionalSize ||
+        directories != IMAGE_NUMBEROF_DIRECTORY_ENTRIES)
+        Bad(L"it is neither a PE32 nor a PE32+ image with the usual optional header");
+    if (!IsPowerOfTwo(fileAlignment()) || !IsPowerOfTwo(sectionAlignment()) ||
+        fileAlignment() > sectionAlignment())
         Bad(L"its alignments are not powers of two");
 
-    sections_ = IMAGE_FIRST_SECTION(nt_);
-    size_t tableEnd = (size_t)((const BYTE*)(sections_ + sectionCount()) - data);
-    if (tableEnd > optional.SizeOfHeaders || optional.SizeOfHeaders > size)
+    const size_t tableAt = ntOffset_ + offsetof(IMAGE_NT_HEADERS32, OptionalHeader) + optionalSize;
+    const size_t tableEnd = tableAt + sectionCount() * sizeof(IMAGE_SECTION_HEADER);
+    if (tableEnd > sizeOfHeaders() || sizeOfHeaders() > size)
         Bad(L"its section table lies outside its headers");
+    sections_ = (const IMAGE_SECTION_HEADER*)(data + tableAt);
     for (int i = 0; i < sectionCount(); i++)
     {
         const IMAGE_SECTION_HEADER& s = sections_[i];
@@ -46,7 +63,7 @@ PeImage::PeImage(const BYTE* data, size_t size, std::wstring what)
 
 void PeImage::Bad(const std::wstring& why) const
 {
-    Fail(what_ + L" is not a usable 32-bit Windows executable: " + why);
+    Fail(what_ + L" is not a usable Windows executable: " + why);
 }
 
 std::wstring PeImage::SectionName(int index) const
@@ -74,7 +91,7 @@ int PeImage::SectionContaining(DWORD rva) const
 
 bool PeImage::SymbolTable(size_t* offset, size_t* length) const
 {
-    const IMAGE_FILE_HEADER& header = nt_->FileHeader;
+    const IMAGE_FILE_HEADER& header = *fileHeader_;
     if (header.PointerToSymbolTable == 0)
         return false;
     const size_t symbols = (size_t)header.NumberOfSymbols * IMAGE_SIZEOF_SYMBOL;
