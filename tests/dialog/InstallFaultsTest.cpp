@@ -2,7 +2,7 @@
 // failures Wine cannot produce on demand, provoked through the system-call table.
 #include "DialogHarness.h"
 #include "Packages.h"
-#include "platform/CAtomicFile.h"
+#include "platform/CFile.h"
 
 #include <gtest/gtest.h>
 
@@ -33,7 +33,7 @@ protected:
     {
         EXPECT_EQ(oldBytes, ReadFileBytes(target));
         EXPECT_TRUE(FileExists(dir / "Stale.dat"));
-        EXPECT_FALSE(FileExists((const char*)CAtomicFile::TemporaryPathFor(target.c_str())));
+        EXPECT_TRUE(TemporaryFilesOf(target).empty());
         Bytes date;
         EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kCountryKey, "date_creation_tarif", &date));
     }
@@ -71,16 +71,16 @@ BOOL WINAPI DiskFullWriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nToWrite, LP
                                       lpOv);
 }
 
-int g_movesToRefuse;
-BOOL WINAPI MoveFileTakenByHost(LPCSTR lpExisting, LPCSTR lpNew, DWORD dwFlags)
+// The host takes the file back for longer than the installer's own short retries, which are not waited.
+bool g_refuseMoves;
+BOOL WINAPI MoveFileTakenByHost(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID pInfo, DWORD cbInfo)
 {
-    if (g_movesToRefuse > 0)
+    if (infoClass == FileRenameInfo && g_refuseMoves)
     {
-        --g_movesToRefuse;
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
-    return kRealSystemCalls.MoveFileExA(lpExisting, lpNew, dwFlags);
+    return kRealSystemCalls.SetFileInformationByHandle(hFile, infoClass, pInfo, cbInfo);
 }
 } // namespace
 
@@ -125,8 +125,10 @@ TEST_F(InstallFaults, AFullDiskEndsAnUnattendedRunSilentlyWithStatus5)
 TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
 {
     ScopedPackageResources resources(package);
-    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
-    g_movesToRefuse = 1;
+    ScopedSysCall taken(sys.SetFileInformationByHandle, MoveFileTakenByHost);
+    ScopedSysCall noWaits(
+        sys.Sleep, +[](DWORD) WINAPI {});
+    g_refuseMoves = true;
     TestDlg dlg;
     std::string question, done;
     int status = RunDialog(dlg, [&](HWND window) {
@@ -134,6 +136,7 @@ TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
         HWND box = FindOwnWindow("dialog_tests");
         ASSERT_NE(nullptr, box);
         question = MessageText(box);
+        g_refuseMoves = false;
         PostMessageA(box, WM_COMMAND, IDRETRY, 0);
         while (IsWindow(box))
             Sleep(20);
@@ -153,8 +156,10 @@ TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
 TEST_F(InstallFaults, CancelAfterTheFileWasTakenKeepsTheOldOne)
 {
     ScopedPackageResources resources(package);
-    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
-    g_movesToRefuse = 1;
+    ScopedSysCall taken(sys.SetFileInformationByHandle, MoveFileTakenByHost);
+    ScopedSysCall noWaits(
+        sys.Sleep, +[](DWORD) WINAPI {});
+    g_refuseMoves = true;
     TestDlg dlg;
     int status = RunDialog(dlg, [&](HWND window) {
         PostMessageA(window, WM_COMMAND, IDOK, 0);
@@ -169,8 +174,10 @@ TEST_F(InstallFaults, CancelAfterTheFileWasTakenKeepsTheOldOne)
 TEST_F(InstallFaults, AnUnattendedRunGivesUpOnceTheFileIsTaken)
 {
     ScopedPackageResources resources(package);
-    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
-    g_movesToRefuse = 1;
+    ScopedSysCall taken(sys.SetFileInformationByHandle, MoveFileTakenByHost);
+    ScopedSysCall noWaits(
+        sys.Sleep, +[](DWORD) WINAPI {});
+    g_refuseMoves = true;
     TestDlg dlg;
     dlg.m_bUnattended = TRUE;
     EXPECT_EQ(4, RunDialog(dlg, nullptr));

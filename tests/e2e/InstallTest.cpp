@@ -1,7 +1,6 @@
 // Installing a price list, run after run as a user or a deployment would: the example release, a target
 // held open by another process, a package without its database, the stale file and the date.
 #include "HostFixture.h"
-#include "platform/CAtomicFile.h"
 
 #include <gtest/gtest.h>
 
@@ -129,7 +128,7 @@ TEST_F(Install, CancelWhileTheFileIsHeldChangesNothing)
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
     EXPECT_TRUE(FileExists(dir / "Stale.dat"));
     EXPECT_EQ("<absent>", StoredDate());
-    EXPECT_FALSE(FileExists((const char*)CAtomicFile::TemporaryPathFor(target.c_str())));
+    EXPECT_TRUE(TemporaryFilesOf(target).empty());
 }
 
 TEST_F(Install, UnattendedTriesOnceAgainstAHeldFile)
