@@ -1,5 +1,6 @@
 // Installing a price list, run after run as a user or a deployment would: the example release, a target
-// held open by another process, a package without its database, the stale file and the date.
+// held open by another process (for a moment or for good), a package without its database, the stale
+// file and the date, what the replaced database keeps, and two runs at once.
 #include "HostFixture.h"
 
 #include <gtest/gtest.h>
@@ -142,6 +143,83 @@ TEST_F(Install, UnattendedTriesOnceAgainstAHeldFile)
     host.Release();
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
     EXPECT_EQ("<absent>", StoredDate());
+}
+
+TEST_F(Install, UnattendedWaitsOutAReaderThatLooksForAMoment)
+{
+    // As a scanner looks at a file just written: open with every kind of sharing, from 0.2 s before the
+    // run starts to 0.6 s after (the run needs about 0.3 s to reach the file).
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    SetHost(target);
+    std::string package = Example();
+    FileHolder scanner(target, true);
+    Sleep(200);
+    InstallerRun run(package, "/Automation");
+    Sleep(600);
+    scanner.Release();
+    ASSERT_TRUE(run.WaitForExit());
+    EXPECT_EQ(0u, run.ExitCode());
+    EXPECT_EQ(payload, ReadFileBytes(target));
+}
+
+TEST_F(Install, TheDatabaseKeepsItsPermissionsAttributesLongPathAndLinks)
+{
+    // Everyone may modify it, and it is hidden and a system file.
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    const ACCESS_MASK modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
+    SetEveryoneAccess(target, modify);
+    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    SetHost(target);
+    std::string package = Example();
+    EXPECT_EQ(0u, RunToEnd(package, "/Automation"));
+    EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_EQ(modify, EveryoneAccess(target) & modify);
+    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    EXPECT_EQ(hiddenSystem, GetFileAttributesA(target.c_str()) & hiddenSystem);
+
+    // 255 characters, which leaves no room for a temporary name 11 characters longer.
+    std::string longTarget = dir / (std::string(255 - dir.path().size() - 5, 'n') + ".mdb");
+    WriteFileBytes(longTarget, oldBytes);
+    SetHost(longTarget);
+    EXPECT_EQ(0u, RunToEnd(package, "/Automation"));
+    EXPECT_EQ(payload, ReadFileBytes(longTarget));
+
+    // A symbolic link keeps leading to the file, which gets the new database.
+    std::string link = dir / "Link.mdb";
+    WriteFileBytes(target, oldBytes);
+    if (!MakeUnixSymlink(link, target))
+        GTEST_SKIP() << "no symbolic link can be made here";
+    SetHost(link);
+    EXPECT_EQ(0u, RunToEnd(package, "/Automation"));
+    EXPECT_EQ(payload, ReadFileBytes(target));
+    for (const std::string& path : {target, longTarget, link})
+        EXPECT_TRUE(TemporaryFilesOf(path).empty()) << path;
+}
+
+TEST_F(Install, TwoUnattendedRunsAtOnceLeaveTheNewDatabaseAndNoTemporaryFile)
+{
+    std::string target = dir / "Tarif.mdb";
+    const Bytes large = JetDatabase(64u << 20, 8);
+    std::string package = Example(ExampleContents(large));
+    SetHost(target);
+    for (int round = 0; round < 3; round++)
+    {
+        SCOPED_TRACE(round);
+        WriteFileBytes(target, oldBytes);
+        InstallerRun first(package, "/Automation"), second(package, "/Automation");
+        ASSERT_TRUE(first.WaitForExit(60000));
+        ASSERT_TRUE(second.WaitForExit(60000));
+        // 0: it installed; 4: the other run held the file for longer than the waits.
+        const DWORD statuses[2] = {first.ExitCode(), second.ExitCode()};
+        for (DWORD status : statuses)
+            EXPECT_TRUE(status == 0 || status == 4) << status;
+        EXPECT_TRUE(statuses[0] == 0 || statuses[1] == 0);
+        printf("round %d: statuses %lu and %lu\n", round, statuses[0], statuses[1]);
+        EXPECT_TRUE(ReadFileBytes(target) == large);
+        EXPECT_TRUE(TemporaryFilesOf(target).empty());
+    }
 }
 
 TEST_F(Install, APackageWithoutItsDatabaseSaysSoAndTouchesNothing)
