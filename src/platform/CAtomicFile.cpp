@@ -397,13 +397,13 @@ BOOL CAtomicFile::Move()
         BOOL bMoved = sys.SetFileInformationByHandle(m_fileTemporary.m_hFile, FileRenameInfo, pInfo, cbInfo);
         DWORD dwError = ::GetLastError();
         free(pInfo);
-        // A file system or a system that cannot move a file by its handle has it moved by its name.
-        if (bMoved || (dwError != ERROR_INVALID_PARAMETER && dwError != ERROR_NOT_SUPPORTED &&
-                       dwError != ERROR_INVALID_FUNCTION))
+        if (bMoved || IsInTheWay(dwError))
         {
             ::SetLastError(dwError);
             return bMoved;
         }
+        // Any other failure may be a system or a file system that cannot move a file by its handle, or
+        // takes no \\?\ path there: the file is moved by its name, which says what is really wrong.
         m_fileTemporary.Abort();
     }
     return sys.MoveFileExW(m_pszTemporary, m_pszFinal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
