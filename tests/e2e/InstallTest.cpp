@@ -1,6 +1,6 @@
 // Installing a price list, run after run as a user or a deployment would: the example release, a target
 // held open by another process (for a moment or for good), a package without its database, the stale
-// file and the date, what the replaced database keeps, and two runs at once.
+// file and the date, and two runs at once. What the replaced file keeps is proved in AtomicFileTest.
 #include "HostFixture.h"
 
 #include <gtest/gtest.h>
@@ -161,41 +161,6 @@ TEST_F(Install, UnattendedWaitsOutAReaderThatLooksForAMoment)
     ASSERT_TRUE(run.WaitForExit());
     EXPECT_EQ(0u, run.ExitCode());
     EXPECT_EQ(payload, ReadFileBytes(target));
-}
-
-TEST_F(Install, TheDatabaseKeepsItsPermissionsAttributesLongPathAndLinks)
-{
-    // Everyone may modify it, and it is hidden and a system file.
-    std::string target = dir / "Tarif.mdb";
-    WriteFileBytes(target, oldBytes);
-    const ACCESS_MASK modify = FILE_GENERIC_READ | FILE_GENERIC_WRITE | FILE_GENERIC_EXECUTE | DELETE;
-    SetEveryoneAccess(target, modify);
-    SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-    SetHost(target);
-    std::string package = Example();
-    EXPECT_EQ(0u, RunToEnd(package, "/Automation"));
-    EXPECT_EQ(payload, ReadFileBytes(target));
-    EXPECT_EQ(modify, EveryoneAccess(target) & modify);
-    const DWORD hiddenSystem = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    EXPECT_EQ(hiddenSystem, GetFileAttributesA(target.c_str()) & hiddenSystem);
-
-    // 255 characters, which leaves no room for a temporary name 11 characters longer.
-    std::string longTarget = dir / (std::string(255 - dir.path().size() - 5, 'n') + ".mdb");
-    WriteFileBytes(longTarget, oldBytes);
-    SetHost(longTarget);
-    EXPECT_EQ(0u, RunToEnd(package, "/Automation"));
-    EXPECT_EQ(payload, ReadFileBytes(longTarget));
-
-    // A symbolic link keeps leading to the file, which gets the new database.
-    std::string link = dir / "Link.mdb";
-    WriteFileBytes(target, oldBytes);
-    if (!MakeUnixSymlink(link, target))
-        GTEST_SKIP() << "no symbolic link can be made here";
-    SetHost(link);
-    EXPECT_EQ(0u, RunToEnd(package, "/Automation"));
-    EXPECT_EQ(payload, ReadFileBytes(target));
-    for (const std::string& path : {target, longTarget, link})
-        EXPECT_TRUE(TemporaryFilesOf(path).empty()) << path;
 }
 
 TEST_F(Install, TwoUnattendedRunsAtOnceLeaveTheNewDatabaseAndNoTemporaryFile)

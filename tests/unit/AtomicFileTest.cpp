@@ -362,16 +362,9 @@ TEST_F(AtomicFile, TargetsUpToTheLongestPathTheSystemOpensAreReplaced)
 TEST_F(AtomicFile, ASystemThatCannotMoveAFileByItsHandleMovesItByName)
 {
     WriteFileBytes(target, oldBytes);
-    ScopedSysCall byHandle(
-        sys.SetFileInformationByHandle,
-        +[](HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size) WINAPI -> BOOL {
-            if (infoClass == FileRenameInfo)
-            {
-                SetLastError(ERROR_INVALID_PARAMETER);
-                return FALSE;
-            }
-            return kRealSystemCalls.SetFileInformationByHandle(file, infoClass, info, size);
-        });
+    ScopedSysCall byHandle(sys.SetFileInformationByHandle, MoveRefused);
+    g_refusals = 1;
+    g_refusal = ERROR_INVALID_PARAMETER;
     CFileException error;
     ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
     EXPECT_EQ(newBytes, ReadFileBytes(target));
