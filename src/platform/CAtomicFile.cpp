@@ -157,12 +157,23 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
     const DWORD dwAttributes = ::GetFileAttributesA(pszTarget);
     const bool bReadOnly =
         dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY);
+    const UINT nFlags = CFile::modeWrite | CFile::shareExclusive | CFile::modeReadControl;
     DWORD dwError = WithRetries(bReadOnly ? 0 : kRetries, [&]() -> DWORD {
-        const UINT nFlags = CFile::modeWrite | CFile::shareExclusive | CFile::modeReadControl;
-        return m_fileTarget.Open(m_strTarget, nFlags, pError) ? ERROR_SUCCESS : (DWORD)pError->m_lOsError;
+        if (m_fileTarget.Open(m_strTarget, nFlags | CFile::modeDelete, pError))
+            return ERROR_SUCCESS;
+        // Replacing the file needs the right to delete it: who may change it but not delete it has it
+        // written in place.
+        if (pError->m_lOsError == ERROR_ACCESS_DENIED && m_fileTarget.Open(m_strTarget, nFlags, pError))
+        {
+            m_bInPlace = TRUE;
+            return ERROR_SUCCESS;
+        }
+        return (DWORD)pError->m_lOsError;
     });
     if (dwError != ERROR_SUCCESS && dwError != ERROR_FILE_NOT_FOUND)
         return FALSE;
+    if (m_bInPlace)
+        return TRUE;
 
     if (m_fileTarget.IsOpen())
     {

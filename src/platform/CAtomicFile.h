@@ -9,9 +9,10 @@
 //   file.Replace(&e);         // the target has them; may be repeated while another process holds it
 //
 // The replaced file keeps what writing it in place would have kept: its permissions, its attributes,
-// its creation time, and every symbolic link that leads to it. Two cases cannot be replaced without
-// losing something, and are written in place through the held target instead, without the one-step
-// promise: a file with other hard links, and a file whose folder lets us change it but create nothing.
+// its creation time, and every symbolic link that leads to it. Where it cannot be replaced without
+// losing something or being refused, it is written in place through the held target instead, without
+// the one-step promise: a file with other hard links, a file we may change but not delete, and a file
+// whose folder lets us change it but create nothing.
 //
 // From Open to Replace the target is held open exclusively, so that no other process takes it while the
 // new contents are written. Only between the end of Write and the move can another process open it;

@@ -52,6 +52,8 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     }
     if (nOpenFlags & modeReadControl)
         dwAccess |= READ_CONTROL;
+    if (nOpenFlags & modeDelete)
+        dwAccess |= DELETE;
 
     DWORD dwShareMode = 0;
     switch (nOpenFlags & 0x70)

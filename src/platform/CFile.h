@@ -38,6 +38,7 @@ public:
         modeCreate = 0x1000,      // create the file, or truncate it unless modeNoTruncate
         modeNoTruncate = 0x2000,  // with modeCreate: open an existing file as it is
         modeReadControl = 0x4000, // the file's security descriptor can be read through the handle too
+        modeDelete = 0x8000,      // the right to delete the file (or to replace it) is asked too
     };
 
     CFile() : m_hFile(INVALID_HANDLE_VALUE) {}

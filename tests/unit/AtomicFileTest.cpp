@@ -61,8 +61,18 @@ bool Refused()
 HANDLE WINAPI TargetOpenRefused(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                 DWORD creation, DWORD flags, HANDLE tmpl)
 {
-    if (creation == OPEN_EXISTING && (access & GENERIC_WRITE) && Refused())
-        return INVALID_HANDLE_VALUE;
+    // One try may open twice (asking for the right to delete, then without); both meet the other process.
+    static bool refusedThisTry;
+    if (creation == OPEN_EXISTING && (access & GENERIC_WRITE))
+    {
+        if (access & DELETE)
+            refusedThisTry = Refused();
+        if (refusedThisTry)
+        {
+            SetLastError(g_refusal);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
     return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
 }
 HANDLE WINAPI TemporaryCreationRefused(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
@@ -266,6 +276,36 @@ TEST_F(AtomicFile, WhereReplacingWouldLoseSomethingTheFileIsWrittenInPlace)
     EXPECT_EQ(std::vector<std::string>{"Other.mdb"}, Leftovers());
     DeleteFileA(otherName.c_str());
 
+    // Written in place, the file stays the same file.
+    auto fileIndex = [](const std::string& path) {
+        HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        BY_HANDLE_FILE_INFORMATION info = {};
+        GetFileInformationByHandle(file, &info);
+        CloseHandle(file);
+        return ((ULONGLONG)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+    };
+    const ULONGLONG index = fileIndex(target);
+
+    // A user who may change the file but not delete it, as replacing it would.
+    {
+        ScopedSysCall noDelete(
+            sys.CreateFileA,
+            +[](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
+                HANDLE tmpl) WINAPI -> HANDLE {
+                if (access & DELETE)
+                {
+                    SetLastError(ERROR_ACCESS_DENIED);
+                    return INVALID_HANDLE_VALUE;
+                }
+                return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
+            });
+        ASSERT_TRUE(Install(target, newBytes, &error));
+        EXPECT_EQ(newBytes, ReadFileBytes(target));
+        EXPECT_EQ(index, fileIndex(target));
+        EXPECT_EQ(0, g_sleeps);
+    }
+
     // A user who may change the file but create nothing in its folder.
     ScopedSysCall closed(
         sys.CreateFileW,
@@ -273,8 +313,9 @@ TEST_F(AtomicFile, WhereReplacingWouldLoseSomethingTheFileIsWrittenInPlace)
             SetLastError(ERROR_ACCESS_DENIED);
             return INVALID_HANDLE_VALUE;
         });
-    ASSERT_TRUE(Install(target, newBytes, &error));
-    EXPECT_EQ(newBytes, ReadFileBytes(target));
+    ASSERT_TRUE(Install(target, oldBytes, &error));
+    EXPECT_EQ(oldBytes, ReadFileBytes(target));
+    EXPECT_EQ(index, fileIndex(target));
     EXPECT_TRUE(Leftovers().empty());
     // Where there is no file to write in place, the folder's refusal is the failure.
     DeleteFileA(target.c_str());
