@@ -454,6 +454,39 @@ TEST_F(AtomicFile, ATargetTakenBeforeTheMoveCanBeReplacedOnceReleased)
     EXPECT_TRUE(Leftovers().empty());
 }
 
+namespace
+{
+// Another run opens the target as soon as this one lets it go for the move, then gives up.
+void AnotherRunComesAndGoes()
+{
+    CFileException error;
+    CAtomicFile otherRun;
+    EXPECT_TRUE(otherRun.Open(g_lateTarget.c_str(), &error)) << error.m_lOsError;
+}
+} // namespace
+
+TEST_F(AtomicFile, AnotherRunBetweenTheWriteAndTheMoveLeavesTheWrittenFileAlone)
+{
+    WriteFileBytes(target, oldBytes);
+    g_lateTarget = target;
+    ScopedSysCall byHandle(
+        sys.SetFileInformationByHandle,
+        +[](HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size) WINAPI -> BOOL {
+            if (infoClass == FileRenameInfo)
+                AnotherRunComesAndGoes();
+            return kRealSystemCalls.SetFileInformationByHandle(file, infoClass, info, size);
+        });
+    ScopedSysCall byName(
+        sys.MoveFileExW, +[](LPCWSTR from, LPCWSTR to, DWORD flags) WINAPI -> BOOL {
+            AnotherRunComesAndGoes();
+            return kRealSystemCalls.MoveFileExW(from, to, flags);
+        });
+    CFileException error;
+    ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
+    EXPECT_EQ(newBytes, ReadFileBytes(target));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
 TEST_F(AtomicFile, GivingUpAfterTheWriteRestoresNothingBecauseNothingChanged)
 {
     WriteFileBytes(target, oldBytes);
