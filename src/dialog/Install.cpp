@@ -76,17 +76,22 @@ bool AskToRetry(BOOL bUnattended, const CString& strTargetPath, const CFileExcep
 
 // The host's stale price list keeps its own name but is looked for beside the new database. It is
 // removed only when that name is a plain file name directly in the target's folder, and never when it
-// leads to the database just installed.
+// leads to the database just installed. A target path without a folder (relative, "C:name") gives no
+// folder to look in: joined to an empty folder, the name would lead to the drive's root.
 void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
 {
-    if (strStaleValue.IsEmpty())
+    // The host may write its path with forward slashes, which the system takes as separators too.
+    int nSeparator = strTargetPath.ReverseFind('\\');
+    if (strTargetPath.ReverseFind('/') > nSeparator)
+        nSeparator = strTargetPath.ReverseFind('/');
+    if (strStaleValue.IsEmpty() || nSeparator < 0)
         return;
     CString strStaleName = strStaleValue.Mid(strStaleValue.ReverseFind('\\') + 1);
     if (strStaleName.IsEmpty() || strStaleName == "." || strStaleName == ".." ||
         strStaleName.ReverseFind('/') >= 0 || strStaleName.ReverseFind(':') >= 0)
         return;
 
-    CString strStalePath = FolderOf(strTargetPath) + "\\" + strStaleName;
+    CString strStalePath = strTargetPath.Left(nSeparator) + "\\" + strStaleName;
     if (CFile::IsSameFile(strStalePath, strTargetPath))
         return;
     CFile::Remove(strStalePath);

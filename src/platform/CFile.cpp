@@ -50,6 +50,10 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
         dwAccess = GENERIC_READ | GENERIC_WRITE;
         break;
     }
+    if (nOpenFlags & modeReadControl)
+        dwAccess |= READ_CONTROL;
+    if (nOpenFlags & modeDelete)
+        dwAccess |= DELETE;
 
     DWORD dwShareMode = 0;
     switch (nOpenFlags & 0x70)
@@ -85,20 +89,54 @@ BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pErro
     return TRUE;
 }
 
+void CFile::Attach(HANDLE hFile, const char* pszFileName)
+{
+    Abort();
+    m_hFile = hFile;
+    m_strFileName = pszFileName;
+}
+
 BOOL CFile::Write(const void* pBuf, DWORD nCount, CFileException* pError)
 {
-    DWORD nWritten = 0;
-    if (!sys.WriteFile(m_hFile, pBuf, nCount, &nWritten, NULL))
+    // In pieces: some network redirectors fail a single write of more than 64 MiB.
+    const DWORD kMaxPiece = 4u << 20;
+    const BYTE* pNext = (const BYTE*)pBuf;
+    do
+    {
+        DWORD nPiece = nCount < kMaxPiece ? nCount : kMaxPiece;
+        DWORD nWritten = 0;
+        if (!sys.WriteFile(m_hFile, pNext, nPiece, &nWritten, NULL))
+        {
+            pError->Set((LONG)::GetLastError(), m_strFileName);
+            return FALSE;
+        }
+        if (nWritten != nPiece)
+        {
+            pError->Set(ERROR_DISK_FULL, m_strFileName);
+            return FALSE;
+        }
+        pNext += nPiece;
+        nCount -= nPiece;
+    } while (nCount > 0);
+    return TRUE;
+}
+
+BOOL CFile::SetLength(ULONGLONG nNewLength, CFileException* pError)
+{
+    LARGE_INTEGER position;
+    position.QuadPart = (LONGLONG)nNewLength;
+    if (!::SetFilePointerEx(m_hFile, position, NULL, FILE_BEGIN) || !sys.SetEndOfFile(m_hFile))
     {
         pError->Set((LONG)::GetLastError(), m_strFileName);
         return FALSE;
     }
-    if (nWritten != nCount)
-    {
-        pError->Set(ERROR_DISK_FULL, m_strFileName);
-        return FALSE;
-    }
     return TRUE;
+}
+
+void CFile::SeekToBegin()
+{
+    LARGE_INTEGER zero = {};
+    ::SetFilePointerEx(m_hFile, zero, NULL, FILE_BEGIN);
 }
 
 BOOL CFile::Flush(CFileException* pError)

@@ -35,8 +35,10 @@ public:
         shareDenyWrite = 0x0020,
         shareDenyRead = 0x0030,
         shareDenyNone = 0x0040,
-        modeCreate = 0x1000,     // create the file, or truncate it unless modeNoTruncate
-        modeNoTruncate = 0x2000, // with modeCreate: open an existing file as it is
+        modeCreate = 0x1000,      // create the file, or truncate it unless modeNoTruncate
+        modeNoTruncate = 0x2000,  // with modeCreate: open an existing file as it is
+        modeReadControl = 0x4000, // the file's security descriptor can be read through the handle too
+        modeDelete = 0x8000,      // the right to delete the file (or to replace it) is asked too
     };
 
     CFile() : m_hFile(INVALID_HANDLE_VALUE) {}
@@ -45,8 +47,13 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     BOOL Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError = NULL);
+    // Takes over a handle opened otherwise; failures are reported under pszFileName.
+    void Attach(HANDLE hFile, const char* pszFileName);
     // Writes all nCount bytes; a short write counts as a full disk.
     BOOL Write(const void* pBuf, DWORD nCount, CFileException* pError);
+    // Sets the end of the file, and the position there.
+    BOOL SetLength(ULONGLONG nNewLength, CFileException* pError);
+    void SeekToBegin();
     // Puts everything written so far on the disk.
     BOOL Flush(CFileException* pError);
     BOOL Close(CFileException* pError);

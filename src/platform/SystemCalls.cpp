@@ -26,6 +26,14 @@ const SystemCalls kRealSystemCalls = {
     .FlushFileBuffers = ::FlushFileBuffers,
     .MoveFileExA = ::MoveFileExA,
     .DeleteFileA = ::DeleteFileA,
+
+    .CreateFileW = ::CreateFileW,
+    .SetFileInformationByHandle = ::SetFileInformationByHandle,
+    .MoveFileExW = ::MoveFileExW,
+    .SetEndOfFile = ::SetEndOfFile,
+    .GetSecurityInfo = ::GetSecurityInfo,
+    .SetSecurityInfo = ::SetSecurityInfo,
+    .Sleep = ::Sleep,
 };
 
 SystemCalls sys = kRealSystemCalls;

@@ -6,6 +6,8 @@
 
 #include <windows.h>
 
+#include <aclapi.h>
+
 struct SystemCalls
 {
     // Registry
@@ -38,6 +40,15 @@ struct SystemCalls
     decltype(&::FlushFileBuffers) FlushFileBuffers;
     decltype(&::MoveFileExA) MoveFileExA;
     decltype(&::DeleteFileA) DeleteFileA;
+
+    // Files replaced in one step: long paths, moves by handle, permissions, waits between tries
+    decltype(&::CreateFileW) CreateFileW;
+    decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
+    decltype(&::MoveFileExW) MoveFileExW;
+    decltype(&::SetEndOfFile) SetEndOfFile;
+    decltype(&::GetSecurityInfo) GetSecurityInfo;
+    decltype(&::SetSecurityInfo) SetSecurityInfo;
+    decltype(&::Sleep) Sleep;
 };
 
 // The table in use, and the real functions it starts as.

@@ -7,7 +7,6 @@
 // before the write, the write and the move, and what comes after, by a seeded generator; the seed and
 // every delay are printed, and QB_CRASH_SEED replays a run.
 #include "Packages.h"
-#include "platform/CAtomicFile.h"
 
 #include <gtest/gtest.h>
 
@@ -117,6 +116,14 @@ protected:
 
     std::string Command() const { return Quote(package) + " /Automation"; }
 
+    // Every run names its temporary file anew.
+    bool TemporaryExists() const { return !TemporaryFilesOf(target).empty(); }
+    void RemoveTemporaryFiles() const
+    {
+        for (const std::string& name : TemporaryFilesOf(target))
+            DeleteFileA((folder + "\\" + name).c_str());
+    }
+
     void RestoreOldDatabase() const
     {
         ASSERT_TRUE(CopyFileA(oldCopy.c_str(), target.c_str(), FALSE)) << GetLastError();
@@ -131,7 +138,7 @@ protected:
         const double start = NowMs();
         while (!run.Wait(0))
         {
-            const bool temporaryExists = GetFileAttributesA(temporary.c_str()) != INVALID_FILE_ATTRIBUTES;
+            const bool temporaryExists = TemporaryExists();
             const double at = NowMs() - start;
             if (temporaryExists && timeline.writeBegins < 0)
                 timeline.writeBegins = at;
@@ -163,7 +170,6 @@ protected:
     ScopedTempDir dir{"crash"};
     const std::string folder = dir / "Tarifs";
     const std::string target = folder + "\\Tarif.mdb";
-    const std::string temporary = (const char*)CAtomicFile::TemporaryPathFor(target.c_str());
     const std::string oldCopy = dir / "Old.mdb";
     std::string package;
     Contents oldContents, newContents;
@@ -231,7 +237,7 @@ TEST_F(Crash, AKilledInstallLeavesTheOldOrTheNewDatabaseAndTheNextRunCleansUp)
         const double delay = within(random);
 
         // Each run starts without a leftover, so that a temporary file seen afterwards is its own.
-        DeleteFileA(temporary.c_str());
+        RemoveTemporaryFiles();
         RestoreOldDatabase();
         ChildProcess run(Command());
         const double start = NowMs();
@@ -240,8 +246,7 @@ TEST_F(Crash, AKilledInstallLeavesTheOldOrTheNewDatabaseAndTheNextRunCleansUp)
         run.Kill();
         ASSERT_TRUE(run.Wait(10000));
 
-        Outcome outcome{run.ExitCode() == kKilledExitCode, Describe(ContentsOf(target)),
-                        GetFileAttributesA(temporary.c_str()) != INVALID_FILE_ATTRIBUTES};
+        Outcome outcome{run.ExitCode() == kKilledExitCode, Describe(ContentsOf(target)), TemporaryExists()};
         printf("run %2d: kill after %6.1f ms: %s, target %s, temporary file %s\n", i + 1, delay,
                outcome.killed ? "killed" : "had ended", outcome.target.c_str(),
                outcome.temporaryLeft ? "left" : "absent");
@@ -269,17 +274,18 @@ TEST_F(Crash, AKilledInstallLeavesTheOldOrTheNewDatabaseAndTheNextRunCleansUp)
     EXPECT_GT(count([](const Outcome& o) { return o.killed && o.temporaryLeft; }), 0);
     EXPECT_GT(count([](const Outcome& o) { return o.target == "new"; }), 0);
 
-    // A killed run's temporary file, then a run to the end over the old database.
-    for (int attempt = 0; attempt < 10 && GetFileAttributesA(temporary.c_str()) == INVALID_FILE_ATTRIBUTES;
-         attempt++)
+    // A killed run's temporary file, then a run to the end over the old database. The run is killed as
+    // soon as its temporary file is seen: a delay from the calibration misses it whenever a busy machine
+    // makes runs faster or slower than they were then.
+    for (int attempt = 0; attempt < 10 && !TemporaryExists(); attempt++)
     {
         RestoreOldDatabase();
         ChildProcess run(Command());
-        run.Wait((DWORD)((timeline.writeBegins + moved) / 2));
+        while (!run.Wait(0) && !TemporaryExists())
+            Sleep(0);
         run.Kill();
     }
-    ASSERT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(temporary.c_str()))
-        << "no killed run left its temporary file";
+    ASSERT_TRUE(TemporaryExists()) << "no killed run left its temporary file";
     RestoreOldDatabase();
     ChildProcess complete(Command());
     ASSERT_TRUE(complete.Wait(60000));

@@ -3,7 +3,7 @@
 // provoked through the system-call table.
 #include "DialogHarness.h"
 #include "Packages.h"
-#include "platform/CAtomicFile.h"
+#include "platform/CFile.h"
 
 #include <gtest/gtest.h>
 
@@ -34,7 +34,7 @@ protected:
     {
         EXPECT_EQ(oldBytes, ReadFileBytes(target));
         EXPECT_TRUE(FileExists(dir / "Stale.dat"));
-        EXPECT_FALSE(FileExists((const char*)CAtomicFile::TemporaryPathFor(target.c_str())));
+        EXPECT_TRUE(TemporaryFilesOf(target).empty());
         Bytes date;
         EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kCountryKey, "date_creation_tarif", &date));
     }
@@ -87,16 +87,16 @@ LONG WINAPI DateRefused(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD)
     return ERROR_ACCESS_DENIED;
 }
 
-int g_movesToRefuse;
-BOOL WINAPI MoveFileTakenByHost(LPCSTR lpExisting, LPCSTR lpNew, DWORD dwFlags)
+// The host takes the file back for longer than the installer's own short retries, which are not waited.
+bool g_refuseMoves;
+BOOL WINAPI MoveFileTakenByHost(HANDLE hFile, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID pInfo, DWORD cbInfo)
 {
-    if (g_movesToRefuse > 0)
+    if (infoClass == FileRenameInfo && g_refuseMoves)
     {
-        --g_movesToRefuse;
         SetLastError(ERROR_SHARING_VIOLATION);
         return FALSE;
     }
-    return kRealSystemCalls.MoveFileExA(lpExisting, lpNew, dwFlags);
+    return kRealSystemCalls.SetFileInformationByHandle(hFile, infoClass, pInfo, cbInfo);
 }
 } // namespace
 
@@ -141,8 +141,10 @@ TEST_F(InstallFaults, AFullDiskEndsAnUnattendedRunSilentlyWithStatus5)
 TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
 {
     ScopedPackageResources resources(package);
-    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
-    g_movesToRefuse = 1;
+    ScopedSysCall taken(sys.SetFileInformationByHandle, MoveFileTakenByHost);
+    ScopedSysCall noWaits(
+        sys.Sleep, +[](DWORD) WINAPI {});
+    g_refuseMoves = true;
     TestDlg dlg;
     std::string question, done;
     int status = RunDialog(dlg, [&](HWND window) {
@@ -150,6 +152,7 @@ TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
         HWND box = FindOwnWindow("dialog_tests");
         ASSERT_NE(nullptr, box);
         question = MessageText(box);
+        g_refuseMoves = false;
         PostMessageA(box, WM_COMMAND, IDRETRY, 0);
         while (IsWindow(box))
             Sleep(20);
@@ -169,8 +172,10 @@ TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
 TEST_F(InstallFaults, CancelAfterTheFileWasTakenKeepsTheOldOne)
 {
     ScopedPackageResources resources(package);
-    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
-    g_movesToRefuse = 1;
+    ScopedSysCall taken(sys.SetFileInformationByHandle, MoveFileTakenByHost);
+    ScopedSysCall noWaits(
+        sys.Sleep, +[](DWORD) WINAPI {});
+    g_refuseMoves = true;
     TestDlg dlg;
     int status = RunDialog(dlg, [&](HWND window) {
         PostMessageA(window, WM_COMMAND, IDOK, 0);
@@ -185,8 +190,10 @@ TEST_F(InstallFaults, CancelAfterTheFileWasTakenKeepsTheOldOne)
 TEST_F(InstallFaults, AnUnattendedRunGivesUpOnceTheFileIsTaken)
 {
     ScopedPackageResources resources(package);
-    ScopedSysCall taken(sys.MoveFileExA, MoveFileTakenByHost);
-    g_movesToRefuse = 1;
+    ScopedSysCall taken(sys.SetFileInformationByHandle, MoveFileTakenByHost);
+    ScopedSysCall noWaits(
+        sys.Sleep, +[](DWORD) WINAPI {});
+    g_refuseMoves = true;
     TestDlg dlg;
     dlg.m_bUnattended = TRUE;
     EXPECT_EQ(4, RunDialog(dlg, nullptr));

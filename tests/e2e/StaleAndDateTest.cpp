@@ -100,6 +100,30 @@ TEST_F(StaleFile, NeverReachesOutsideTheTargetsFolder)
     EXPECT_TRUE(FileExists(folder));
 }
 
+TEST_F(StaleFile, ATargetWrittenWithForwardSlashesNeverLeadsToTheDrivesRoot)
+{
+    // Read without its folder, C:/Data/Bel/fwd.mdb would have the stale file looked for as \RootStale.dat.
+    std::string slashed = target;
+    for (char& ch : slashed)
+        if (ch == '\\')
+            ch = '/';
+    const std::string atRoot = "C:\\RootStale.dat";
+    WriteFileBytes(atRoot, Bytes(1, 1));
+    WriteFileBytes(folder + "\\RootStale.dat", Bytes(1, 2));
+    ForgetExampleHost();
+    SetHost(slashed, std::string("RootStale.dat"));
+    // The run's current folder, and so its drive's root, is this test's.
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, current);
+    SetCurrentDirectoryA(dir.path().c_str());
+    EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
+    SetCurrentDirectoryA(current);
+    EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_TRUE(FileExists(atRoot));
+    DeleteFileA(atRoot.c_str());
+    EXPECT_FALSE(FileExists(folder + "\\RootStale.dat")) << "the target's folder is where the slashes say";
+}
+
 TEST_F(StaleFile, AnEmptyOrMissingSettingRemovesNothingAndTheInstallGoesOn)
 {
     WriteFileBytes(dir / "Keep.dat", Bytes(1, 1));

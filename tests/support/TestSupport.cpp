@@ -1,5 +1,10 @@
 #include "TestSupport.h"
+#include "platform/CAtomicFile.h"
 
+#include <aclapi.h>
+#include <sddl.h>
+
+#include <cstdio>
 #include <stdexcept>
 
 namespace qbtest
@@ -108,6 +113,86 @@ std::vector<std::string> ListFolder(const std::string& folder)
     return names;
 }
 
+std::vector<std::string> TemporaryFilesOf(const std::string& target)
+{
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA data;
+    HANDLE h = FindFirstFileA(CAtomicFile::TemporaryPatternFor(target.c_str()), &data);
+    if (h == INVALID_HANDLE_VALUE)
+        return names;
+    do
+        names.push_back(data.cFileName);
+    while (FindNextFileA(h, &data));
+    FindClose(h);
+    return names;
+}
+
+bool MakeUnixSymlink(const std::string& link, const std::string& target)
+{
+#if defined(__x86_64__)
+    typedef char*(CDECL * UnixFileName)(LPCWSTR);
+    auto unixName =
+        (UnixFileName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
+    if (unixName == nullptr)
+        return false;
+    auto unixPath = [&](const std::string& path) {
+        wchar_t wide[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
+        char* name = unixName(wide);
+        std::string result = name ? name : "";
+        HeapFree(GetProcessHeap(), 0, name);
+        return result;
+    };
+    const std::string from = unixPath(target), to = unixPath(link);
+    long result;
+    __asm__ volatile("syscall"
+                     : "=a"(result)
+                     : "a"(88L /* symlink */), "D"(from.c_str()), "S"(to.c_str())
+                     : "rcx", "r11", "memory");
+    return result == 0;
+#else
+    (void)link;
+    (void)target;
+    return false;
+#endif
+}
+
+ACCESS_MASK EveryoneAccess(const std::string& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoA(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                              &dacl, nullptr, &descriptor) != ERROR_SUCCESS)
+        Fail("GetNamedSecurityInfo " + path);
+    SID_IDENTIFIER_AUTHORITY world = SECURITY_WORLD_SID_AUTHORITY;
+    PSID everyone;
+    AllocateAndInitializeSid(&world, 1, SECURITY_WORLD_RID, 0, 0, 0, 0, 0, 0, 0, &everyone);
+    ACCESS_MASK granted = 0;
+    for (DWORD i = 0; dacl != nullptr && i < dacl->AceCount; i++)
+    {
+        ACCESS_ALLOWED_ACE* ace;
+        if (GetAce(dacl, i, (void**)&ace) && ace->Header.AceType == ACCESS_ALLOWED_ACE_TYPE &&
+            EqualSid(&ace->SidStart, everyone))
+            granted |= ace->Mask;
+    }
+    FreeSid(everyone);
+    LocalFree(descriptor);
+    return granted;
+}
+
+void SetEveryoneAccess(const std::string& path, ACCESS_MASK access)
+{
+    PSECURITY_DESCRIPTOR descriptor;
+    char sddl[64];
+    snprintf(sddl, sizeof sddl, "D:P(A;;FA;;;SY)(A;;0x%lx;;;WD)", (unsigned long)access);
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &descriptor, nullptr))
+        Fail("ConvertStringSecurityDescriptorToSecurityDescriptor");
+    BOOL ok = SetFileSecurityA(path.c_str(), DACL_SECURITY_INFORMATION, descriptor);
+    LocalFree(descriptor);
+    if (!ok)
+        Fail("SetFileSecurity " + path);
+}
+
 Bytes PatternBytes(size_t size, unsigned seed)
 {
     Bytes bytes(size);
@@ -213,7 +298,7 @@ std::string Quote(const std::string& argument)
     return quoted + "\"";
 }
 
-FileHolder::FileHolder(const std::string& path)
+FileHolder::FileHolder(const std::string& path, bool shared)
 {
     SECURITY_ATTRIBUTES sa = {sizeof sa, nullptr, TRUE};
     HANDLE inputRead, outputRead, outputWrite;
@@ -229,7 +314,8 @@ FileHolder::FileHolder(const std::string& path)
     si.hStdOutput = outputWrite;
     si.hStdError = outputWrite;
     PROCESS_INFORMATION pi;
-    std::string commandLine = Quote(BinDir() + "\\hold-file.exe") + " " + Quote(path);
+    std::string commandLine =
+        Quote(BinDir() + "\\hold-file.exe") + " " + Quote(path) + (shared ? " shared" : "");
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
         Fail("CreateProcess hold-file");
     CloseHandle(pi.hThread);

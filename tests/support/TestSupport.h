@@ -39,6 +39,16 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes);
 // The names in a folder (files and folders, without "." and "..").
 std::vector<std::string> ListFolder(const std::string& folder);
 
+// The temporary files of the one-step replacement of target (CAtomicFile) now in its folder.
+std::vector<std::string> TemporaryFilesOf(const std::string& target);
+// A Unix symbolic link at link leading to target, both Windows paths: Wine 8's CreateSymbolicLinkW makes
+// nothing, so the link is made by the Linux system call. False where this build cannot make one.
+bool MakeUnixSymlink(const std::string& link, const std::string& target);
+// What an allow entry for Everyone grants on a file, and a protected DACL that grants Everyone access
+// and SYSTEM everything.
+ACCESS_MASK EveryoneAccess(const std::string& path);
+void SetEveryoneAccess(const std::string& path, ACCESS_MASK access);
+
 // Deterministic filler: the same seed gives the same bytes.
 Bytes PatternBytes(size_t size, unsigned seed);
 
@@ -72,11 +82,12 @@ RunResult Run(const std::string& commandLine, DWORD timeoutMs = 60000);
 // One command-line argument, quoted so that the program receives it unchanged.
 std::string Quote(const std::string& argument);
 
-// Another process holding a file open with no sharing, until Release or destruction.
+// Another process holding a file open with no sharing (or, shared, as a reader that lets everyone in),
+// until Release or destruction.
 class FileHolder
 {
 public:
-    explicit FileHolder(const std::string& path);
+    explicit FileHolder(const std::string& path, bool shared = false);
     ~FileHolder();
     FileHolder(const FileHolder&) = delete;
     FileHolder& operator=(const FileHolder&) = delete;
