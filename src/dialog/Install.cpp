@@ -146,17 +146,19 @@ void CQuillbrookDlg::OnOK()
         }
     }
 
+    const BOOL bInPlace = file.WritesInPlace();
     if (!file.Write(payload.pData, payload.cbData, &error))
     {
-        // Nothing has changed on the disk. Attended, the dialog stays so that the user can make room
-        // and try again; unattended, the run ends with its status and no box to answer.
+        // Nothing has changed on the disk, unless the file had to be written in place. Attended, the
+        // dialog stays so that the user can make room and try again; unattended, the run ends with its
+        // status and no box to answer.
         if (m_bUnattended)
         {
             finish(OUTCOME_WRITE_FAILED);
             return;
         }
-        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) +
-                          ")\nThe file has been left as it was.",
+        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")" +
+                          (bInPlace ? "" : "\nThe file has been left as it was."),
                       MB_OK | MB_ICONERROR, 0);
         SetOutcome(OUTCOME_WRITE_FAILED);
         return;

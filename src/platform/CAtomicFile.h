@@ -41,6 +41,9 @@ public:
     BOOL Replace(CFileException* pError);
     // Gives up: removes the temporary file and releases the target untouched.
     void Abort();
+    // TRUE after an Open that could not use the one-step replacement: Write changes the target itself,
+    // and a failed Write may leave it changed.
+    BOOL WritesInPlace() const { return m_bInPlace; }
 
     // The wildcard pattern that every temporary file of every run for pszTarget matches. A run that was
     // killed leaves at most one such file behind, and the next run for the same target removes it.
