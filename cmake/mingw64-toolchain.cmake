@@ -1,13 +1,3 @@
-# Cross-build for 64-bit Windows with Debian's MinGW-w64 (POSIX thread model).
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-build for 64-bit Windows: everything, on machines that run no 32-bit program (scripts/build.sh).
 set(CMAKE_SYSTEM_PROCESSOR x86_64)
-
-set(MINGW_TRIPLE x86_64-w64-mingw32)
-set(CMAKE_C_COMPILER ${MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-toolchain-common.cmake)
