@@ -24,7 +24,6 @@ const SystemCalls kRealSystemCalls = {
     .CreateFileA = ::CreateFileA,
     .WriteFile = ::WriteFile,
     .FlushFileBuffers = ::FlushFileBuffers,
-    .MoveFileExA = ::MoveFileExA,
     .DeleteFileA = ::DeleteFileA,
 
     .CreateFileW = ::CreateFileW,

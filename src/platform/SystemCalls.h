@@ -38,7 +38,6 @@ struct SystemCalls
     decltype(&::CreateFileA) CreateFileA;
     decltype(&::WriteFile) WriteFile;
     decltype(&::FlushFileBuffers) FlushFileBuffers;
-    decltype(&::MoveFileExA) MoveFileExA;
     decltype(&::DeleteFileA) DeleteFileA;
 
     // Files replaced in one step: long paths, moves by handle, permissions, waits between tries
