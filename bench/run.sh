@@ -11,12 +11,27 @@
 #
 #   bench/run.sh            the full run (about six minutes)
 #   bench/run.sh --quick    one short round per payload, to try the script; docs/ are left alone
+#   bench/run.sh --payload SIZE
+#                           the full run of one payload (704512, 64M or 256M) again, in place of its
+#                           figures from the last run; the other payloads' figures stay
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
 
-quick=0
-[ "${1:-}" = "--quick" ] && quick=1
+quick=0 only=
+case "${1:-}" in
+--quick) quick=1 ;;
+--payload)
+    only=${2:-}
+    case $only in
+    704512 | 64M | 256M) ;;
+    *)
+        echo "bench: --payload takes 704512, 64M or 256M" >&2
+        exit 2
+        ;;
+    esac
+    ;;
+esac
 
 if [ -z "${QB_BENCH_INSIDE:-}" ]; then
     scripts/setup-machine.sh --bench
@@ -55,7 +70,18 @@ fi
 work=$root/build/bench/work
 results=$root/build/bench/results
 mkdir -p "$work" "$results"
-rm -f "$results"/*
+if [ -z "$only" ]; then
+    rm -f "$results"/*
+else
+    # The payload's own figures go; the others' stay, as do the machine's lines of the run they are from.
+    [ -f "$results/machine.txt" ] || { echo "bench: no earlier run in $results to complete" >&2; exit 1; }
+    rm -f "$results/time-$only-"*.json "$results/hyperfine-$only-"*.txt
+    for file in memory.txt sizes.txt; do
+        grep -v " $only " "$results/$file" >"$results/$file.kept" || true
+        mv "$results/$file.kept" "$results/$file"
+    done
+    sed -i '/^fixed /d; /^shipped /d' "$results/sizes.txt"
+fi
 
 needed_kib=$((3 * 1024 * 1024))
 free_kib=$(df -Pk "$work" | awk 'NR==2 {print $4}')
@@ -121,12 +147,23 @@ printf 'QBI\0\0\0\0\0' >"$unchecked_sum"
         echo "windows 64-bit programs under 64-bit Wine (no 32-bit program runs here; NSIS not measured)"
     fi
     echo "load $(cut -d' ' -f1-3 /proc/loadavg)"
-} >"$results/machine.txt"
+} >"$results/machine.now"
+if [ -z "$only" ]; then
+    mv "$results/machine.now" "$results/machine.txt"
+else
+    sed "s/^/payload $only again: /" "$results/machine.now" | grep -E ': (date|commit|load) ' >>"$results/machine.txt"
+    rm "$results/machine.now"
+fi
 cat "$results/machine.txt"
 
 # bytes label rounds runs warmup
 sizes=("704512 704,512 B 5 10 2" "64M 64 MiB 3 8 1" "256M 256 MiB 3 6 1")
 [ $quick -eq 1 ] && sizes=("704512 704,512 B 1 3 1" "64M 64 MiB 1 2 1" "256M 256 MiB 1 2 1")
+if [ -n "$only" ]; then
+    for entry in "${sizes[@]}"; do
+        [ "${entry%% *}" = "$only" ] && sizes=("$entry") && break
+    done
+fi
 
 # What ships is the 32-bit Quillbrook.exe: on a 64-bit build, the one scripts/build.sh makes in
 # build/win32/.
@@ -138,7 +175,9 @@ shipped=build/bin/Quillbrook.exe
     echo "fixed bench-floor-k32.exe $(stat -c %s "$bench_bin/bench-floor-k32.exe")"
     [ $nsis -eq 0 ] || echo "fixed nsis-stub $(stat -c %s /usr/share/nsis/Stubs/zlib-x86-unicode)"
     echo "shipped $shipped $(stat -c %s "$shipped")"
-} >"$results/sizes.txt"
+} >"$results/sizes.now"
+cat "$results/sizes.now" >>"$results/sizes.txt"
+rm "$results/sizes.now"
 
 # The memory method, checked: a program that commits and writes 32 MiB must measure 32 MiB above an
 # empty one.
