@@ -9,7 +9,7 @@
 # The Windows programs are those this machine runs (scripts/wine-arch.sh): 32-bit ones, or where no
 # 32-bit program runs, the 64-bit twins of scripts/build.sh under 64-bit Wine, without NSIS.
 #
-#   bench/run.sh            the full run (about six minutes)
+#   bench/run.sh            the full run (about seven minutes)
 #   bench/run.sh --quick    one short round per payload, to try the script; docs/ are left alone
 #   bench/run.sh --payload SIZE
 #                           the full run of one payload (704512, 64M or 256M) again, in place of its
