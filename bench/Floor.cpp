@@ -5,9 +5,15 @@
 //
 // The payload reaches it as it reaches Quillbrook: an MDB 129 resource stamped into a copy of this
 // executable by quillbrook-pack, mapped straight from the file.
+//
+// Built twice: bench-floor creates the folder with SHCreateDirectoryExA, as a program that imports
+// shell32 would; bench-floor-k32 (QB_FLOOR_KERNEL32_ONLY) with CreateDirectoryA over the path's parents,
+// so that it imports kernel32, user32 and advapi32 only, and Wine never loads shell32 for it.
 #include <windows.h>
 
+#ifndef QB_FLOOR_KERNEL32_ONLY
 #include <shlobj.h>
+#endif
 
 namespace
 {
@@ -27,6 +33,26 @@ bool ReadSetting(const char* pszName, char* pszValue, DWORD cbValue)
     }
     return false;
 }
+
+#ifdef QB_FLOOR_KERNEL32_ONLY
+// The folder and whichever of its parents are missing. The folder itself is tried first: when it or
+// its parent exists, that one call is all.
+void CreateFolders(char* pszFolder)
+{
+    if (CreateDirectoryA(pszFolder, NULL) || GetLastError() != ERROR_PATH_NOT_FOUND)
+        return;
+    for (char* p = pszFolder; *p; p++)
+    {
+        if (*p == '\\' && p > pszFolder && p[-1] != ':')
+        {
+            *p = '\0';
+            CreateDirectoryA(pszFolder, NULL);
+            *p = '\\';
+        }
+    }
+    CreateDirectoryA(pszFolder, NULL);
+}
+#endif
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
@@ -42,7 +68,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         if (*p == '\\')
             pSlash = p;
     *pSlash = '\0';
+#ifdef QB_FLOOR_KERNEL32_ONLY
+    CreateFolders(szFolder);
+#else
     SHCreateDirectoryExA(NULL, szFolder, NULL);
+#endif
 
     HRSRC hInfo = FindResourceA(NULL, MAKEINTRESOURCEA(129), "MDB");
     HGLOBAL hData = hInfo ? LoadResource(NULL, hInfo) : NULL;
