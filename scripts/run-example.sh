@@ -22,7 +22,7 @@ trap wine_stop EXIT
 if [ -n "${QB_IN_XVFB:-}" ]; then wine_windows_managed N; else wine_windows_managed Y; fi
 
 seed_example_host
-wine reg delete "HKLM\\$country" /v date_creation_tarif /f $QB_REG_VIEW >/dev/null 2>&1 || true
+timeout 60 wine reg delete "HKLM\\$country" /v date_creation_tarif /f $QB_REG_VIEW >/dev/null 2>&1 || true
 echo "stale price list" > "$(dirname "$target_unix")/TarifsMgr.dat"
 rm -f "$target_unix"
 

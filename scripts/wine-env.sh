@@ -57,7 +57,7 @@ wine_stop() {
 # With no window manager (the tests' private display) Wine must draw window frames itself and not wait
 # for a manager to withdraw a closing window; on a desktop the manager does both. Y or N.
 wine_windows_managed() {
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1
+    wine_limited 60 "Wine's registry tool" wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d "$1" /f >/dev/null 2>&1
 }
 
 # The host as the example release expects it, in the prefix: its settings (in the view the host and the
@@ -69,9 +69,9 @@ seed_example_host() {
     folder='C:\Halvero\Dravik\Bel\Tarifs'
     target="$folder\TarifBE.mdb"
     stale='C:\Halvero\Dravik\Bel\TarifsMgr.dat'
-    wine reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f $QB_REG_VIEW >/dev/null 2>&1
-    wine reg add "HKCU\\$settings" /v CheminTarifsMgr /d "$stale" /f $QB_REG_VIEW >/dev/null 2>&1
-    wine reg add "HKLM\\$country" /v Pays /d BE /f $QB_REG_VIEW >/dev/null 2>&1
-    target_unix=$(winepath -u "$target" 2>/dev/null)
+    wine_limited 60 "Wine's registry tool" wine reg add "HKCU\\$settings" /v CheminBaseTarif /d "$target" /f $QB_REG_VIEW >/dev/null 2>&1
+    wine_limited 60 "Wine's registry tool" wine reg add "HKCU\\$settings" /v CheminTarifsMgr /d "$stale" /f $QB_REG_VIEW >/dev/null 2>&1
+    wine_limited 60 "Wine's registry tool" wine reg add "HKLM\\$country" /v Pays /d BE /f $QB_REG_VIEW >/dev/null 2>&1
+    target_unix=$(timeout 60 winepath -u "$target" 2>/dev/null)
     mkdir -p "$(dirname "$target_unix")"
 }
