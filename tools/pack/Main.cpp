@@ -5,30 +5,17 @@
 #include "pack/PackError.h"
 #include "pack/Show.h"
 #include "pack/Stamp.h"
+#include "platform/LibraryFunction.h"
 
 #include <windows.h>
 
 #include <new>
 
-// The generator is run from download and build folders, where a DLL planted under a system library's
-// name would otherwise be loaded in its place: libraries come from the system folder only. Windows 7
-// without its 2011 loader update lacks SetDefaultDllDirectories; there the current folder at least is
-// taken out of the search.
-static void RestrictLibrarySearch()
-{
-    typedef BOOL(WINAPI * SetDefaultDllDirectoriesFunction)(DWORD);
-    HMODULE kernel32 = GetModuleHandleW(L"kernel32.dll");
-    const auto setDefaultDllDirectories =
-        kernel32
-            ? (SetDefaultDllDirectoriesFunction)(void*)GetProcAddress(kernel32, "SetDefaultDllDirectories")
-            : nullptr;
-    if (setDefaultDllDirectories == nullptr || !setDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
-        SetDllDirectoryW(L"");
-}
-
 int wmain(int argc, wchar_t** argv)
 {
-    RestrictLibrarySearch();
+    // The generator is run from download and build folders, where a DLL left under a system library's
+    // name would otherwise be loaded in its place.
+    AfxRestrictLibrarySearch();
     try
     {
         const Options options = ParseOptions(std::vector<std::wstring>(argv + 1, argv + argc));
