@@ -60,6 +60,11 @@ int AfxWinMain(HINSTANCE hInstance)
 
 BOOL AfxHasVisibleDesktop()
 {
+    // Session 0 is the services' own: since Windows Vista nobody logs on there, whatever window station
+    // a service that may interact with the desktop is given.
+    DWORD dwSession = 0;
+    if (sys.ProcessIdToSessionId(::GetCurrentProcessId(), &dwSession) && dwSession == 0)
+        return FALSE;
     HWINSTA hStation = sys.GetProcessWindowStation();
     USEROBJECTFLAGS flags = {};
     DWORD cbNeeded = 0;

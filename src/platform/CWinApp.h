@@ -41,9 +41,9 @@ inline void AfxEnableControlContainer() {}
 // button pressed. An MB_OK or MB_OKCANCEL box without an icon gets the exclamation icon.
 int AfxMessageBox(const char* pszText, UINT nType = MB_OK, UINT nIDHelp = 0);
 
-// FALSE where nobody can see or answer a window: the process's window station is not the visible one
-// (a service, or the system account in session 0, as deployment tools run programs). A box shown there
-// would wait for ever. TRUE when the system cannot tell.
+// FALSE where nobody can see or answer a window: the process runs in session 0 (a service, or the system
+// account, as deployment tools run programs), or its window station is not the visible one. A box shown
+// there would wait for ever. TRUE when the system cannot tell.
 BOOL AfxHasVisibleDesktop();
 
 // Runs the application object; called by the process's entry point.
