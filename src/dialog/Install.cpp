@@ -13,6 +13,15 @@ namespace
 const char kPackageIncompleteText[] = "This Pricelist Setup has been incorrectly generated, setup aborted.";
 const char kSuccessText[] = "Pricelist successfully installed";
 
+const char kLeftAsItWasText[] = "The file has been left as it was.";
+
+// A write in place failed half-way and the previous contents could not be put back.
+CString PreviousSetAsideText(const CString& strKeptIn)
+{
+    return "The file is damaged, and its previous contents could not be put back: they are kept in " +
+           strKeptIn + ".";
+}
+
 // The price list is in place, but the host will not know its date.
 CString DateNotRecordedText(const CString& strReason)
 {
@@ -91,10 +100,11 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
         strStaleName.ReverseFind('/') >= 0 || strStaleName.ReverseFind(':') >= 0)
         return;
 
+    // Only a file seen to be another: where either cannot be opened or identified, the stale name might
+    // be the new database under another spelling.
     CString strStalePath = strTargetPath.Left(nSeparator) + "\\" + strStaleName;
-    if (CFile::IsSameFile(strStalePath, strTargetPath))
-        return;
-    CFile::Remove(strStalePath);
+    if (CFile::AreDistinctFiles(strStalePath, strTargetPath))
+        CFile::Remove(strStalePath);
 }
 } // namespace
 
@@ -146,21 +156,23 @@ void CQuillbrookDlg::OnOK()
         }
     }
 
-    const BOOL bInPlace = file.WritesInPlace();
     if (!file.Write(payload.pData, payload.cbData, &error))
     {
-        // Nothing has changed on the disk, unless the file had to be written in place. Attended, the
-        // dialog stays so that the user can make room and try again; unattended, the run ends with its
-        // status and no box to answer.
+        // Nothing has changed on the disk, unless a file written in place could not be put back as it
+        // was, which is said with where its previous contents are. Attended, the dialog stays so that the
+        // user can make room and try again; unattended, the run ends with its status and no box to answer.
+        const CString& strKeptIn = file.PreviousContentsKeptIn();
+        const InstallOutcome outcome =
+            strKeptIn.IsEmpty() ? OUTCOME_WRITE_FAILED : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE;
         if (m_bUnattended)
         {
-            finish(OUTCOME_WRITE_FAILED);
+            finish(outcome);
             return;
         }
-        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")" +
-                          (bInPlace ? "" : "\nThe file has been left as it was."),
+        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")\n" +
+                          (strKeptIn.IsEmpty() ? CString(kLeftAsItWasText) : PreviousSetAsideText(strKeptIn)),
                       MB_OK | MB_ICONERROR, 0);
-        SetOutcome(OUTCOME_WRITE_FAILED);
+        SetOutcome(outcome);
         return;
     }
 

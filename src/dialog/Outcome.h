@@ -12,6 +12,7 @@ enum InstallOutcome
     OUTCOME_TARGET_NOT_OPENED = 4,
     OUTCOME_WRITE_FAILED = 5,
     OUTCOME_DATE_NOT_RECORDED = 6,
+    OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE = 7,
 };
 
 inline void SetOutcome(InstallOutcome outcome)

@@ -1,4 +1,6 @@
 #include "CAtomicFile.h"
+#include "FileIdentity.h"
+#include "FileNames.h"
 #include "SystemCalls.h"
 
 #include <stdlib.h>
@@ -12,16 +14,7 @@ namespace
 const DWORD kRetryWaits[] = {10, 20, 40, 80, 160, 250, 250, 250};
 const int kRetries = ARRAYSIZE(kRetryWaits);
 
-// Temporary names keep at most this much of the target's name, so that they fit in the 255 characters
-// of a file name whatever the target's; then comes a number no other run uses.
-const size_t kMaxNameKept = 200;
-const size_t kUniqueDigits = 16;
 const wchar_t kTemporarySuffix[] = L".installing";
-
-// Attributes a new file takes from the one it replaces. Archive is always set, as any write sets it;
-// read-only cannot be there (the target opened for writing), offline belongs to the old file's storage.
-const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                              FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
 
 // Another process has the file open for a moment, or is removing a file of that name.
 bool IsInTheWay(DWORD dwError)
@@ -44,97 +37,19 @@ template <class Attempt> DWORD WithRetries(int nRetries, Attempt attempt)
     }
 }
 
-// Paths hold a few hundred characters at most; without them nothing sensible can go on.
-wchar_t* AllocPath(size_t cch)
-{
-    void* p = calloc(cch + 1, sizeof(wchar_t));
-    if (p == NULL)
-        ExitProcess(STATUS_NO_MEMORY);
-    return (wchar_t*)p;
-}
-
 DWORD LastErrorOr(DWORD dwFallback)
 {
     DWORD dwError = ::GetLastError();
     return dwError != ERROR_SUCCESS ? dwError : dwFallback;
 }
 
-// The full path of a path as given, with the \\?\ prefix under which no length limit below the system's
-// applies; NULL when it names no file.
-wchar_t* LongFullPath(const char* pszPath)
+// Removes a file nobody holds: opened first with no sharing, so that a file another run is writing, or
+// has just written and is about to move, stays.
+void RemoveIfUnheld(const wchar_t* pszPath)
 {
-    int cchWide = ::MultiByteToWideChar(CP_ACP, 0, pszPath, -1, NULL, 0);
-    if (cchWide <= 1)
-        return NULL;
-    wchar_t* pszWide = AllocPath((size_t)cchWide);
-    ::MultiByteToWideChar(CP_ACP, 0, pszPath, -1, pszWide, cchWide);
-    DWORD cchFull = ::GetFullPathNameW(pszWide, 0, NULL, NULL);
-    wchar_t* pszLong = NULL;
-    if (cchFull != 0)
-    {
-        const size_t cchPrefix = 8; // \\?\UNC\ at most
-        pszLong = AllocPath(cchPrefix + cchFull);
-        wchar_t* pszFull = pszLong + cchPrefix;
-        if (::GetFullPathNameW(pszWide, cchFull, pszFull, NULL) == 0)
-            pszFull[0] = L'\0';
-        if (wcsncmp(pszFull, L"\\\\?\\", 4) == 0 || wcsncmp(pszFull, L"\\\\.\\", 4) == 0)
-            memmove(pszLong, pszFull, (wcslen(pszFull) + 1) * sizeof(wchar_t));
-        else if (wcsncmp(pszFull, L"\\\\", 2) == 0)
-        {
-            memmove(pszLong + 8, pszFull + 2, (wcslen(pszFull + 2) + 1) * sizeof(wchar_t));
-            memcpy(pszLong, L"\\\\?\\UNC\\", 8 * sizeof(wchar_t));
-        }
-        else
-        {
-            memmove(pszLong + 4, pszFull, (wcslen(pszFull) + 1) * sizeof(wchar_t));
-            memcpy(pszLong, L"\\\\?\\", 4 * sizeof(wchar_t));
-        }
-        if (pszLong[4] == L'\0')
-        {
-            free(pszLong);
-            pszLong = NULL;
-        }
-    }
-    free(pszWide);
-    return pszLong;
-}
-
-// The file an open handle leads to, through any symbolic links, as a \\?\ path; NULL when the file
-// system cannot say.
-wchar_t* FinalPathOf(HANDLE hFile)
-{
-    DWORD cch = ::GetFinalPathNameByHandleW(hFile, NULL, 0, VOLUME_NAME_DOS);
-    if (cch == 0)
-        return NULL;
-    wchar_t* pszFinal = AllocPath(cch);
-    DWORD cchGot = ::GetFinalPathNameByHandleW(hFile, pszFinal, cch, VOLUME_NAME_DOS);
-    if (cchGot == 0 || cchGot >= cch)
-    {
-        free(pszFinal);
-        return NULL;
-    }
-    return pszFinal;
-}
-
-// The part of a path's file name that temporary names keep.
-size_t NameKept(const wchar_t* pszName)
-{
-    size_t cch = wcslen(pszName);
-    return cch < kMaxNameKept ? cch : kMaxNameKept;
-}
-
-// Whether pszFound is <kept>.<unique>.installing for the kept part of a target's name.
-bool IsTemporaryName(const wchar_t* pszKept, size_t cchKept, const wchar_t* pszFound)
-{
-    const size_t cchSuffix = ARRAYSIZE(kTemporarySuffix) - 1;
-    if (wcslen(pszFound) != cchKept + 1 + kUniqueDigits + cchSuffix ||
-        _wcsnicmp(pszFound, pszKept, cchKept) != 0 || pszFound[cchKept] != L'.' ||
-        _wcsicmp(pszFound + cchKept + 1 + kUniqueDigits, kTemporarySuffix) != 0)
-        return false;
-    for (size_t i = 0; i < kUniqueDigits; i++)
-        if (!iswxdigit(pszFound[cchKept + 1 + i]))
-            return false;
-    return true;
+    HANDLE hFile = ::CreateFileW(pszPath, DELETE, 0, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
+    if (hFile != INVALID_HANDLE_VALUE)
+        ::CloseHandle(hFile);
 }
 } // namespace
 
@@ -142,60 +57,46 @@ CString CAtomicFile::TemporaryPatternFor(const char* pszTarget)
 {
     CString strTarget(pszTarget);
     int nName = strTarget.ReverseFind('\\') + 1;
-    return strTarget.Left(nName) + strTarget.Mid(nName).Left((int)kMaxNameKept) + ".*" +
-           CString(kTemporarySuffix);
+    return strTarget.Left(nName) + strTarget.Mid(nName).Left(200) + ".*" + CString(kTemporarySuffix);
 }
 
 BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
 {
     Abort();
     m_strTarget = pszTarget;
+    m_strPreviousKeptIn.Empty();
 
-    // The existing target, if any, must open for writing and for nobody else, by the path as given, so
-    // that exactly the files that could be written in place can be replaced. It is not truncated.
-    // Access denied is final for a read-only file, and worth waiting out for any other.
-    const DWORD dwAttributes = ::GetFileAttributesA(pszTarget);
-    const bool bReadOnly =
-        dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY);
-    const UINT nFlags = CFile::modeWrite | CFile::shareExclusive | CFile::modeReadControl;
-    DWORD dwError = WithRetries(bReadOnly ? 0 : kRetries, [&]() -> DWORD {
-        if (m_fileTarget.Open(m_strTarget, nFlags | CFile::modeDelete, pError))
-            return ERROR_SUCCESS;
-        // Replacing the file needs the right to delete it: who may change it but not delete it has it
-        // written in place.
-        if (pError->m_lOsError == ERROR_ACCESS_DENIED && m_fileTarget.Open(m_strTarget, nFlags, pError))
-        {
-            m_bInPlace = TRUE;
-            return ERROR_SUCCESS;
-        }
-        return (DWORD)pError->m_lOsError;
-    });
-    if (dwError != ERROR_SUCCESS && dwError != ERROR_FILE_NOT_FOUND)
+    // A device would swallow the bytes and keep nothing; a named stream cannot be replaced.
+    m_pszFinal = LongFullPath(pszTarget);
+    if (m_pszFinal == NULL || !IsFilePath(m_pszFinal))
+        return Refuse(ERROR_INVALID_NAME, pError);
+
+    if (!OpenTarget(pError))
         return FALSE;
     if (m_bInPlace)
         return TRUE;
 
     if (m_fileTarget.IsOpen())
     {
-        // Replacing a file with other hard links would part it from them: it is written in place.
+        // Replacing a file with other hard links would part it from them.
         FILE_STANDARD_INFO standard;
-        if (::GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
-                                           sizeof standard) &&
+        if (sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
+                                             sizeof standard) &&
             standard.NumberOfLinks > 1)
         {
             m_bInPlace = TRUE;
             return TRUE;
         }
         // Through a symbolic link, the file it leads to is replaced, and the link keeps leading to it.
-        m_pszFinal = FinalPathOf(m_fileTarget.m_hFile);
-    }
-    if (m_pszFinal == NULL)
-        m_pszFinal = LongFullPath(pszTarget);
-    if (m_pszFinal == NULL)
-    {
-        pError->Set((LONG)LastErrorOr(ERROR_INVALID_NAME), pszTarget);
-        Abort();
-        return FALSE;
+        // Where the system cannot say which file that is, the path as given might be the link itself.
+        wchar_t* pszFinal = FinalPathOf(m_fileTarget.m_hFile);
+        if (pszFinal == NULL)
+        {
+            m_bInPlace = TRUE;
+            return TRUE;
+        }
+        free(m_pszFinal);
+        m_pszFinal = pszFinal;
     }
 
     RemoveLeftovers();
@@ -211,41 +112,78 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
         Abort();
         return FALSE;
     }
+    if (m_fileTarget.IsOpen() &&
+        !GiveIdentity(m_fileTarget.m_hFile, m_fileTemporary.m_hFile, m_bSecurityWritable))
+    {
+        RemoveTemporary();
+        m_bInPlace = TRUE;
+    }
+    return TRUE;
+}
+
+BOOL CAtomicFile::Refuse(DWORD dwError, CFileException* pError)
+{
+    pError->Set((LONG)dwError, m_strTarget);
+    Abort();
+    return FALSE;
+}
+
+BOOL CAtomicFile::OpenTarget(CFileException* pError)
+{
+    // The existing target, if any, must open for writing and for nobody else, by the path as given, so
+    // that exactly the files that could be written in place can be replaced. It is not truncated; it is
+    // readable too, so that its contents can be kept aside if it has to be written in place. Access denied
+    // is final for a read-only file, and worth waiting out for any other.
+    const DWORD dwAttributes = ::GetFileAttributesA(m_strTarget);
+    const bool bReadOnly =
+        dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY);
+    const UINT nFlags = CFile::modeReadWrite | CFile::shareExclusive | CFile::modeReadControl;
+    DWORD dwError = WithRetries(bReadOnly ? 0 : kRetries, [&]() -> DWORD {
+        if (m_fileTarget.Open(m_strTarget, nFlags | CFile::modeDelete, pError))
+            return ERROR_SUCCESS;
+        // Replacing the file needs the right to delete it: who may change it but not delete it has it
+        // written in place.
+        if (pError->m_lOsError == ERROR_ACCESS_DENIED && m_fileTarget.Open(m_strTarget, nFlags, pError))
+        {
+            m_bInPlace = TRUE;
+            return ERROR_SUCCESS;
+        }
+        return (DWORD)pError->m_lOsError;
+    });
+    if (dwError != ERROR_SUCCESS && dwError != ERROR_FILE_NOT_FOUND)
+    {
+        Abort();
+        return FALSE;
+    }
+    if (m_fileTarget.IsOpen() && ::GetFileType(m_fileTarget.m_hFile) != FILE_TYPE_DISK)
+        return Refuse(ERROR_INVALID_NAME, pError);
     return TRUE;
 }
 
 BOOL CAtomicFile::CreateTemporary(CFileException* pError)
 {
-    const wchar_t* pszName = wcsrchr(m_pszFinal, L'\\') + 1;
-    const size_t cchStem = (size_t)(pszName - m_pszFinal) + NameKept(pszName);
-    m_pszTemporary = AllocPath(cchStem + 1 + kUniqueDigits + ARRAYSIZE(kTemporarySuffix));
-    memcpy(m_pszTemporary, m_pszFinal, cchStem * sizeof(wchar_t));
-
-    LARGE_INTEGER counter;
-    ::QueryPerformanceCounter(&counter);
-    ULONGLONG nUnique = ((ULONGLONG)::GetCurrentProcessId() << 32) ^ (ULONGLONG)counter.QuadPart;
-    // The permissions of the file it replaces are set on it, which needs WRITE_DAC; moving and removing
-    // it through its own handle needs DELETE.
-    const DWORD dwAccess = GENERIC_WRITE | DELETE | (m_fileTarget.IsOpen() ? WRITE_DAC : 0);
+    // Moving and removing the file through its own handle needs DELETE. Where it replaces a file, the old
+    // file's owner and permissions are set on it, which needs WRITE_DAC and WRITE_OWNER; a share that
+    // grants only "Change" refuses those, and the file is then made without them.
+    const DWORD dwAccess = GENERIC_WRITE | DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES;
+    const DWORD dwSecurity = m_fileTarget.IsOpen() ? WRITE_DAC | WRITE_OWNER : 0;
+    // Shared for deletion only, so that it can still be moved by its name (below); nobody else can read
+    // or write it, and leftovers are removed only when nobody holds them.
+    const DWORD dwShareMode = FILE_SHARE_DELETE;
     HANDLE hFile = INVALID_HANDLE_VALUE;
     DWORD dwError = WithRetries(kRetries, [&]() -> DWORD {
-        for (int nName = 0; nName < 100; nName++, nUnique++)
+        m_bSecurityWritable = dwSecurity != 0;
+        hFile = CreateFileBeside(m_pszFinal, kTemporarySuffix, dwAccess | dwSecurity, dwShareMode,
+                                 &m_pszTemporary);
+        if (hFile == INVALID_HANDLE_VALUE && dwSecurity != 0 && ::GetLastError() == ERROR_ACCESS_DENIED)
         {
-            wsprintfW(m_pszTemporary + cchStem, L".%08lX%08lX%s", (DWORD)(nUnique >> 32), (DWORD)nUnique,
-                      kTemporarySuffix);
-            hFile =
-                sys.CreateFileW(m_pszTemporary, dwAccess, 0, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
-            if (hFile != INVALID_HANDLE_VALUE)
-                return ERROR_SUCCESS;
-            if (::GetLastError() != ERROR_FILE_EXISTS)
-                break;
+            m_bSecurityWritable = FALSE;
+            hFile = CreateFileBeside(m_pszFinal, kTemporarySuffix, dwAccess, dwShareMode, &m_pszTemporary);
         }
-        return LastErrorOr(ERROR_FILE_EXISTS);
+        return hFile != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : LastErrorOr(ERROR_FILE_EXISTS);
     });
     if (dwError != ERROR_SUCCESS)
     {
-        free(m_pszTemporary);
-        m_pszTemporary = NULL;
         pError->Set((LONG)dwError, m_strTarget);
         return FALSE;
     }
@@ -253,31 +191,39 @@ BOOL CAtomicFile::CreateTemporary(CFileException* pError)
     return TRUE;
 }
 
+void CAtomicFile::RemoveTemporary()
+{
+    if (m_pszTemporary == NULL)
+        return;
+    m_fileTemporary.CloseAndDelete(m_pszTemporary);
+    free(m_pszTemporary);
+    m_pszTemporary = NULL;
+}
+
 void CAtomicFile::RemoveLeftovers()
 {
     // Leftovers of killed runs beside the target: <name>.<unique>.installing, and <name>.installing of
-    // older versions. A running installer holds its own with no sharing, so that it cannot be removed.
+    // older versions.
     const wchar_t* pszName = wcsrchr(m_pszFinal, L'\\') + 1;
     const size_t cchFolder = (size_t)(pszName - m_pszFinal);
-    const size_t cchKept = NameKept(pszName);
     const size_t cchFinal = wcslen(m_pszFinal);
     wchar_t* pszPath = AllocPath(cchFinal + ARRAYSIZE(kTemporarySuffix) + MAX_PATH);
 
     memcpy(pszPath, m_pszFinal, cchFinal * sizeof(wchar_t));
     wcscpy(pszPath + cchFinal, kTemporarySuffix);
-    ::DeleteFileW(pszPath);
+    RemoveIfUnheld(pszPath);
 
-    wcscpy(pszPath + cchFolder + cchKept, L".*");
+    wcscpy(pszPath + cchFolder + NameKeptBeside(pszName), L".*");
     WIN32_FIND_DATAW found;
     HANDLE hFind = ::FindFirstFileW(pszPath, &found);
     if (hFind != INVALID_HANDLE_VALUE)
     {
         do
         {
-            if (IsTemporaryName(pszName, cchKept, found.cFileName))
+            if (IsNameBeside(pszName, kTemporarySuffix, found.cFileName))
             {
                 wcscpy(pszPath + cchFolder, found.cFileName);
-                ::DeleteFileW(pszPath);
+                RemoveIfUnheld(pszPath);
             }
         } while (::FindNextFileW(hFind, &found));
         ::FindClose(hFind);
@@ -287,84 +233,42 @@ void CAtomicFile::RemoveLeftovers()
 
 BOOL CAtomicFile::Write(const void* pData, DWORD cbData, CFileException* pError)
 {
-    if (m_bInPlace)
-    {
-        // The room for the new contents is claimed before a byte changes, so that a full disk leaves the
-        // old contents whole where the file system allocates on extension.
-        LARGE_INTEGER size = {};
-        ::GetFileSizeEx(m_fileTarget.m_hFile, &size);
-        ULONGLONG cbRoom = (ULONGLONG)size.QuadPart > cbData ? (ULONGLONG)size.QuadPart : cbData;
-        if (m_fileTarget.SetLength(cbRoom, pError))
-        {
-            m_fileTarget.SeekToBegin();
-            if (m_fileTarget.Write(pData, cbData, pError) && m_fileTarget.SetLength(cbData, pError) &&
-                m_fileTarget.Flush(pError))
-                return TRUE;
-        }
-    }
-    else if (CopyTargetMetadata(pError) && m_fileTemporary.Write(pData, cbData, pError) &&
-             m_fileTemporary.Flush(pError))
+    if (m_bInPlace ? WriteInPlace(pData, cbData, pError)
+                   : m_fileTemporary.Write(pData, cbData, pError) && m_fileTemporary.Flush(pError))
         return TRUE;
-
     pError->m_strFileName = m_strTarget;
     Abort();
     return FALSE;
 }
 
-BOOL CAtomicFile::CopyTargetMetadata(CFileException* pError)
+BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* pError)
 {
-    // A new database gets what any file created in its folder gets.
-    if (!m_fileTarget.IsOpen())
-        return TRUE;
+    // Not a byte changes before the previous contents are on the disk beside the file.
+    if (!m_previous.Keep(m_fileTarget, m_pszFinal, pError))
+        return FALSE;
 
-    // The permissions, where the file system keeps any: the old file's own entries, and those it
-    // inherited from its folder unless it was protected from inheriting.
-    DWORD dwVolumeFlags = 0;
-    if (!::GetVolumeInformationByHandleW(m_fileTarget.m_hFile, NULL, 0, NULL, NULL, &dwVolumeFlags, NULL,
-                                         0) ||
-        (dwVolumeFlags & FILE_PERSISTENT_ACLS))
+    // The room for the new contents is claimed first, so that a full disk usually shows before anything
+    // changed (where the file system allocates on extension: Samba servers and many NAS devices do not).
+    LARGE_INTEGER size = {};
+    ::GetFileSizeEx(m_fileTarget.m_hFile, &size);
+    ULONGLONG cbRoom = (ULONGLONG)size.QuadPart > cbData ? (ULONGLONG)size.QuadPart : cbData;
+    if (m_fileTarget.SetLength(cbRoom, pError))
     {
-        PACL pDacl = NULL;
-        PSECURITY_DESCRIPTOR pDescriptor = NULL;
-        DWORD dwError = sys.GetSecurityInfo(m_fileTarget.m_hFile, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                            NULL, NULL, &pDacl, NULL, &pDescriptor);
-        if (dwError == ERROR_SUCCESS)
+        m_fileTarget.SeekToBegin();
+        if (m_fileTarget.Write(pData, cbData, pError) && m_fileTarget.SetLength(cbData, pError) &&
+            m_fileTarget.Flush(pError))
         {
-            SECURITY_DESCRIPTOR_CONTROL control = 0;
-            DWORD dwRevision;
-            ::GetSecurityDescriptorControl(pDescriptor, &control, &dwRevision);
-            SECURITY_INFORMATION info =
-                DACL_SECURITY_INFORMATION |
-                ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                               : UNPROTECTED_DACL_SECURITY_INFORMATION);
-            dwError =
-                sys.SetSecurityInfo(m_fileTemporary.m_hFile, SE_FILE_OBJECT, info, NULL, NULL, pDacl, NULL);
-            ::LocalFree(pDescriptor);
-        }
-        if (dwError != ERROR_SUCCESS)
-        {
-            pError->Set((LONG)dwError, m_strTarget);
-            return FALSE;
+            m_previous.Discard();
+            return TRUE;
         }
     }
 
-    // The attributes and the creation time; the times of the last write and access are the new file's.
-    WIN32_FILE_ATTRIBUTE_DATA data;
-    if (!::GetFileAttributesExW(m_pszFinal, GetFileExInfoStandard, &data))
-    {
-        pError->Set((LONG)LastErrorOr(ERROR_ACCESS_DENIED), m_strTarget);
-        return FALSE;
-    }
-    FILE_BASIC_INFO basic = {};
-    basic.CreationTime.LowPart = data.ftCreationTime.dwLowDateTime;
-    basic.CreationTime.HighPart = (LONG)data.ftCreationTime.dwHighDateTime;
-    basic.FileAttributes = (data.dwFileAttributes & kKeptAttributes) | FILE_ATTRIBUTE_ARCHIVE;
-    if (!sys.SetFileInformationByHandle(m_fileTemporary.m_hFile, FileBasicInfo, &basic, sizeof basic))
-    {
-        pError->Set((LONG)LastErrorOr(ERROR_ACCESS_DENIED), m_strTarget);
-        return FALSE;
-    }
-    return TRUE;
+    CFileException errorPuttingBack;
+    if (m_previous.PutBack(m_fileTarget, &errorPuttingBack))
+        m_previous.Discard();
+    else
+        m_strPreviousKeptIn = m_previous.Leave();
+    return FALSE;
 }
 
 BOOL CAtomicFile::Replace(CFileException* pError)
@@ -395,48 +299,33 @@ BOOL CAtomicFile::Replace(CFileException* pError)
 
 BOOL CAtomicFile::Move()
 {
-    if (m_fileTemporary.IsOpen())
+    // Moved by its own handle.
+    const DWORD cbName = (DWORD)(wcslen(m_pszFinal) * sizeof(wchar_t));
+    const DWORD cbInfo = (DWORD)sizeof(FILE_RENAME_INFO) + cbName;
+    FILE_RENAME_INFO* pInfo = (FILE_RENAME_INFO*)AllocPath(cbInfo / sizeof(wchar_t) + 1);
+    pInfo->ReplaceIfExists = TRUE;
+    pInfo->RootDirectory = NULL;
+    pInfo->FileNameLength = cbName;
+    memcpy(pInfo->FileName, m_pszFinal, cbName);
+    BOOL bMoved = sys.SetFileInformationByHandle(m_fileTemporary.m_hFile, FileRenameInfo, pInfo, cbInfo);
+    DWORD dwError = ::GetLastError();
+    free(pInfo);
+    if (bMoved || IsInTheWay(dwError))
     {
-        // Moved by its own handle, so that it stays closed to every other process up to the move.
-        const DWORD cbName = (DWORD)(wcslen(m_pszFinal) * sizeof(wchar_t));
-        const DWORD cbInfo = (DWORD)sizeof(FILE_RENAME_INFO) + cbName;
-        FILE_RENAME_INFO* pInfo = (FILE_RENAME_INFO*)AllocPath(cbInfo / sizeof(wchar_t) + 1);
-        pInfo->ReplaceIfExists = TRUE;
-        pInfo->RootDirectory = NULL;
-        pInfo->FileNameLength = cbName;
-        memcpy(pInfo->FileName, m_pszFinal, cbName);
-        BOOL bMoved = sys.SetFileInformationByHandle(m_fileTemporary.m_hFile, FileRenameInfo, pInfo, cbInfo);
-        DWORD dwError = ::GetLastError();
-        free(pInfo);
-        if (bMoved || IsInTheWay(dwError))
-        {
-            ::SetLastError(dwError);
-            return bMoved;
-        }
-        // Any other failure may be a system or a file system that cannot move a file by its handle, or
-        // takes no \\?\ path there: the file is moved by its name, which says what is really wrong.
-        m_fileTemporary.Abort();
+        ::SetLastError(dwError);
+        return bMoved;
     }
+    // Any other failure may be a system or a file system that cannot move a file by its handle, or takes
+    // no \\?\ path there: the file is moved by its name, which says what is really wrong. Our handle
+    // stays open meanwhile (it shares deletion, as a move by name needs), so nobody else can open it.
     return sys.MoveFileExW(m_pszTemporary, m_pszFinal, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 void CAtomicFile::Abort()
 {
     m_fileTarget.Abort();
-    if (m_pszTemporary != NULL)
-    {
-        // Held with no sharing, the file cannot be deleted by its name while open: it is marked for
-        // deletion through its handle and goes when closed.
-        FILE_DISPOSITION_INFO disposition = {TRUE};
-        BOOL bMarked = m_fileTemporary.IsOpen() &&
-                       sys.SetFileInformationByHandle(m_fileTemporary.m_hFile, FileDispositionInfo,
-                                                      &disposition, sizeof disposition);
-        m_fileTemporary.Abort();
-        if (!bMarked)
-            ::DeleteFileW(m_pszTemporary);
-        free(m_pszTemporary);
-        m_pszTemporary = NULL;
-    }
+    RemoveTemporary();
+    m_previous.Discard();
     free(m_pszFinal);
     m_pszFinal = NULL;
     m_bInPlace = FALSE;

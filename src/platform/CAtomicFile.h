@@ -8,57 +8,71 @@
 //   file.Write(data, n, &e);  // the temporary file holds the new contents, on the disk
 //   file.Replace(&e);         // the target has them; may be repeated while another process holds it
 //
-// The replaced file keeps what writing it in place would have kept: its permissions, its attributes,
-// its creation time, and every symbolic link that leads to it. Where it cannot be replaced without
-// losing something or being refused, it is written in place through the held target instead, without
-// the one-step promise: a file with other hard links, a file we may change but not delete, and a file
-// whose folder lets us change it but create nothing.
+// The replaced file is the same file to everyone: it keeps its owner and permissions, its attributes, its
+// creation time and every symbolic link that leads to it (FileIdentity.h says what exactly). Where it
+// cannot be replaced so, it is written in place through the held target instead: a file with other hard
+// links, a file we may change but not delete, a file whose folder lets us change it but create nothing,
+// a file reached through a link that the system cannot follow for us, and a file whose owner or
+// permissions the new one could not take. Its previous contents are then kept aside first
+// (CPreviousCopy.h) and put back if the write fails; only a run killed in the middle of the write, or a
+// copy that cannot be put back, leaves the file changed, with its previous contents in the copy.
+//
+// Only a file on a disk is a target: not a device (NUL, COM1 in any folder) and not a named stream.
 //
 // From Open to Replace the target is held open exclusively, so that no other process takes it while the
 // new contents are written. Only between the end of Write and the move can another process open it;
 // Replace then fails and may be called again. Brief opens by other software (scanners, indexers) are
-// waited out for about a second at each step before a failure is reported. Abort, or destruction before
-// a successful Replace, removes the temporary file.
+// waited out for about a second at each step before a failure is reported. The temporary file is closed
+// to every other process until it is moved. Abort, or destruction before a successful Replace, removes it.
 #pragma once
 
 #include "CFile.h"
+#include "CPreviousCopy.h"
 
 class CAtomicFile
 {
 public:
-    CAtomicFile() : m_pszFinal(NULL), m_pszTemporary(NULL), m_bInPlace(FALSE) {}
+    CAtomicFile() : m_pszFinal(NULL), m_pszTemporary(NULL), m_bInPlace(FALSE), m_bSecurityWritable(FALSE) {}
     ~CAtomicFile() { Abort(); }
     CAtomicFile(const CAtomicFile&) = delete;
     CAtomicFile& operator=(const CAtomicFile&) = delete;
 
     // Fails, as opening the target for writing would, when the target cannot be replaced now: another
-    // process has it open, it is read-only, or its folder is missing or closed to us.
+    // process has it open, it is read-only, its folder is missing or closed to us, or it is no file.
     BOOL Open(const char* pszTarget, CFileException* pError);
-    // Writes the whole new contents and flushes them, with the target's permissions, attributes and
-    // creation time. On failure the temporary file is removed and the target is released untouched.
+    // Writes the whole new contents and flushes them. On failure the temporary file is removed and the
+    // target is released as it was, unless its previous contents could not be put back (below).
     BOOL Write(const void* pData, DWORD cbData, CFileException* pError);
     // Moves the written file over the target. On failure the written file is kept for another try.
     BOOL Replace(CFileException* pError);
     // Gives up: removes the temporary file and releases the target untouched.
     void Abort();
-    // TRUE after an Open that could not use the one-step replacement: Write changes the target itself,
-    // and a failed Write may leave it changed.
+    // TRUE after an Open that could not use the one-step replacement: Write changes the target itself.
     BOOL WritesInPlace() const { return m_bInPlace; }
+    // After a failed Write in place whose previous contents could not be put back: the copy that holds
+    // them, for the user, the target being damaged. Empty otherwise.
+    const CString& PreviousContentsKeptIn() const { return m_strPreviousKeptIn; }
 
     // The wildcard pattern that every temporary file of every run for pszTarget matches. A run that was
     // killed leaves at most one such file behind, and the next run for the same target removes it.
     static CString TemporaryPatternFor(const char* pszTarget);
 
 private:
+    BOOL OpenTarget(CFileException* pError);
     BOOL CreateTemporary(CFileException* pError);
-    BOOL CopyTargetMetadata(CFileException* pError);
-    BOOL Move();
+    void RemoveTemporary();
     void RemoveLeftovers();
+    BOOL WriteInPlace(const void* pData, DWORD cbData, CFileException* pError);
+    BOOL Move();
+    BOOL Refuse(DWORD dwError, CFileException* pError);
 
-    CString m_strTarget;     // as given, for error messages
-    wchar_t* m_pszFinal;     // the file the target leads to, as a \\?\ path
-    wchar_t* m_pszTemporary; // set while our temporary file exists
-    CFile m_fileTarget;      // the existing target, held exclusively until Replace
-    CFile m_fileTemporary;   // held with no sharing from its creation to the move
-    BOOL m_bInPlace;         // the target itself is written, through m_fileTarget
+    CString m_strTarget;         // as given, for error messages
+    wchar_t* m_pszFinal;         // the target as a \\?\ path; once replaced, the file its links lead to
+    wchar_t* m_pszTemporary;     // set while our temporary file exists
+    CFile m_fileTarget;          // the existing target, held exclusively until Replace
+    CFile m_fileTemporary;       // open to nobody else from its creation to the move
+    CPreviousCopy m_previous;    // the target's contents while it is written in place
+    CString m_strPreviousKeptIn; // where they stayed after a write that could not put them back
+    BOOL m_bInPlace;             // the target itself is written, through m_fileTarget
+    BOOL m_bSecurityWritable;    // the temporary file was opened with WRITE_DAC and WRITE_OWNER
 };

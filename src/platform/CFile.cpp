@@ -96,6 +96,17 @@ void CFile::Attach(HANDLE hFile, const char* pszFileName)
     m_strFileName = pszFileName;
 }
 
+BOOL CFile::Read(void* pBuf, DWORD nCount, DWORD* pnRead, CFileException* pError)
+{
+    *pnRead = 0;
+    if (!sys.ReadFile(m_hFile, pBuf, nCount, pnRead, NULL))
+    {
+        pError->Set((LONG)::GetLastError(), m_strFileName);
+        return FALSE;
+    }
+    return TRUE;
+}
+
 BOOL CFile::Write(const void* pBuf, DWORD nCount, CFileException* pError)
 {
     // In pieces: some network redirectors fail a single write of more than 64 MiB.
@@ -168,6 +179,16 @@ void CFile::Abort()
     m_hFile = INVALID_HANDLE_VALUE;
 }
 
+void CFile::CloseAndDelete(const wchar_t* pszPath)
+{
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    BOOL bMarked = IsOpen() && sys.SetFileInformationByHandle(m_hFile, FileDispositionInfo, &disposition,
+                                                              sizeof disposition);
+    Abort();
+    if (!bMarked)
+        ::DeleteFileW(pszPath);
+}
+
 BOOL CFile::Remove(const char* pszFileName, CFileException* pError)
 {
     if (!sys.DeleteFileA(pszFileName))
@@ -179,7 +200,7 @@ BOOL CFile::Remove(const char* pszFileName, CFileException* pError)
     return TRUE;
 }
 
-BOOL CFile::IsSameFile(const char* pszFileName1, const char* pszFileName2)
+BOOL CFile::AreDistinctFiles(const char* pszFileName1, const char* pszFileName2)
 {
     BY_HANDLE_FILE_INFORMATION aInfo[2];
     const char* apszNames[2] = {pszFileName1, pszFileName2};
@@ -191,12 +212,12 @@ BOOL CFile::IsSameFile(const char* pszFileName1, const char* pszFileName2)
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
         if (hFile == INVALID_HANDLE_VALUE)
             return FALSE;
-        BOOL bKnown = ::GetFileInformationByHandle(hFile, &aInfo[i]);
+        BOOL bKnown = sys.GetFileInformationByHandle(hFile, &aInfo[i]);
         sys.CloseHandle(hFile);
         if (!bKnown)
             return FALSE;
     }
-    return aInfo[0].dwVolumeSerialNumber == aInfo[1].dwVolumeSerialNumber &&
-           aInfo[0].nFileIndexHigh == aInfo[1].nFileIndexHigh &&
-           aInfo[0].nFileIndexLow == aInfo[1].nFileIndexLow;
+    return aInfo[0].dwVolumeSerialNumber != aInfo[1].dwVolumeSerialNumber ||
+           aInfo[0].nFileIndexHigh != aInfo[1].nFileIndexHigh ||
+           aInfo[0].nFileIndexLow != aInfo[1].nFileIndexLow;
 }

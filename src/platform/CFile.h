@@ -49,6 +49,8 @@ public:
     BOOL Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError = NULL);
     // Takes over a handle opened otherwise; failures are reported under pszFileName.
     void Attach(HANDLE hFile, const char* pszFileName);
+    // Reads up to nCount bytes from the current position; *pnRead is 0 at the end of the file.
+    BOOL Read(void* pBuf, DWORD nCount, DWORD* pnRead, CFileException* pError);
     // Writes all nCount bytes; a short write counts as a full disk.
     BOOL Write(const void* pBuf, DWORD nCount, CFileException* pError);
     // Sets the end of the file, and the position there.
@@ -59,12 +61,16 @@ public:
     BOOL Close(CFileException* pError);
     // Closes the file if it is open, ignoring any failure.
     void Abort();
+    // Closes the file and deletes it, pszPath being its name: marked for deletion through its handle, so
+    // that a file held with no sharing goes when closed, or by name where the mark is refused.
+    void CloseAndDelete(const wchar_t* pszPath);
     BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
     // Deletes a file; never a folder.
     static BOOL Remove(const char* pszFileName, CFileException* pError = NULL);
-    // TRUE when both names lead to one and the same existing file.
-    static BOOL IsSameFile(const char* pszFileName1, const char* pszFileName2);
+    // TRUE only when both names lead to existing files and these were seen to be two different files;
+    // FALSE when they are one file, or when either cannot be opened or identified.
+    static BOOL AreDistinctFiles(const char* pszFileName1, const char* pszFileName2);
 
     HANDLE m_hFile;
     CString m_strFileName;

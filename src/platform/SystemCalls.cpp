@@ -20,18 +20,23 @@ const SystemCalls kRealSystemCalls = {
 
     .GetProcessWindowStation = ::GetProcessWindowStation,
     .GetUserObjectInformationA = ::GetUserObjectInformationA,
+    .ProcessIdToSessionId = ::ProcessIdToSessionId,
 
     .CreateFileA = ::CreateFileA,
+    .ReadFile = ::ReadFile,
     .WriteFile = ::WriteFile,
     .FlushFileBuffers = ::FlushFileBuffers,
     .DeleteFileA = ::DeleteFileA,
+    .GetFileInformationByHandle = ::GetFileInformationByHandle,
 
     .CreateFileW = ::CreateFileW,
+    .GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW,
+    .GetFileInformationByHandleEx = ::GetFileInformationByHandleEx,
     .SetFileInformationByHandle = ::SetFileInformationByHandle,
     .MoveFileExW = ::MoveFileExW,
     .SetEndOfFile = ::SetEndOfFile,
-    .GetSecurityInfo = ::GetSecurityInfo,
-    .SetSecurityInfo = ::SetSecurityInfo,
+    .GetKernelObjectSecurity = ::GetKernelObjectSecurity,
+    .SetKernelObjectSecurity = ::SetKernelObjectSecurity,
     .Sleep = ::Sleep,
 };
 

@@ -1,12 +1,10 @@
-// The system calls behind the registry, shared-memory, resource, window-station and file code, gathered in
-// one table whose entries default to the real Win32 functions. Code calls them as sys.RegOpenKeyExA(...); a
-// test swaps one entry to make that call fail where the real system cannot be made to (access denied, a full
-// disk, an unloadable resource).
+// The system calls behind the registry, shared-memory, resource, window-station, session and file code,
+// gathered in one table whose entries default to the real Win32 functions. Code calls them as
+// sys.RegOpenKeyExA(...); a test swaps one entry to make that call fail where the real system cannot be made
+// to (access denied, a full disk, an unloadable resource).
 #pragma once
 
 #include <windows.h>
-
-#include <aclapi.h>
 
 struct SystemCalls
 {
@@ -30,23 +28,29 @@ struct SystemCalls
     decltype(&::LockResource) LockResource;
     decltype(&::LoadStringA) LoadStringA;
 
-    // Window station
+    // Window station and session
     decltype(&::GetProcessWindowStation) GetProcessWindowStation;
     decltype(&::GetUserObjectInformationA) GetUserObjectInformationA;
+    decltype(&::ProcessIdToSessionId) ProcessIdToSessionId;
 
     // Files
     decltype(&::CreateFileA) CreateFileA;
+    decltype(&::ReadFile) ReadFile;
     decltype(&::WriteFile) WriteFile;
     decltype(&::FlushFileBuffers) FlushFileBuffers;
     decltype(&::DeleteFileA) DeleteFileA;
+    decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
 
-    // Files replaced in one step: long paths, moves by handle, permissions, waits between tries
+    // Files replaced in one step: long paths, links, moves by handle, what the new file keeps, waits
+    // between tries
     decltype(&::CreateFileW) CreateFileW;
+    decltype(&::GetFinalPathNameByHandleW) GetFinalPathNameByHandleW;
+    decltype(&::GetFileInformationByHandleEx) GetFileInformationByHandleEx;
     decltype(&::SetFileInformationByHandle) SetFileInformationByHandle;
     decltype(&::MoveFileExW) MoveFileExW;
     decltype(&::SetEndOfFile) SetEndOfFile;
-    decltype(&::GetSecurityInfo) GetSecurityInfo;
-    decltype(&::SetSecurityInfo) SetSecurityInfo;
+    decltype(&::GetKernelObjectSecurity) GetKernelObjectSecurity;
+    decltype(&::SetKernelObjectSecurity) SetKernelObjectSecurity;
     decltype(&::Sleep) Sleep;
 };
 

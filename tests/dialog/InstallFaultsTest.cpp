@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 using namespace qbtest;
 
 namespace
@@ -138,6 +140,101 @@ TEST_F(InstallFaults, AFullDiskEndsAnUnattendedRunSilentlyWithStatus5)
     ExpectNothingChanged();
 }
 
+namespace
+{
+// A write in place (the target has a second name) that fails half-way, and whose previous contents
+// cannot be put back either: every write to the target after the first piece fails.
+int g_targetWrites;
+BOOL WINAPI WriteInPlaceFailsTwice(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
+                                   LPOVERLAPPED overlapped)
+{
+    wchar_t name[1024] = L"";
+    GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
+    if (wcsstr(name, L".previous") != nullptr || ++g_targetWrites > 2)
+        return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
+    kRealSystemCalls.WriteFile(file, data, size / 2, written, overlapped);
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
+} // namespace
+
+TEST_F(InstallFaults, AWriteInPlaceThatCannotBePutBackSaysWhereThePreviousDatabaseIs)
+{
+    ScopedPackageResources resources(package);
+    ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
+    ScopedSysCall failing(sys.WriteFile, WriteInPlaceFailsTwice);
+    auto keptCopy = [&] {
+        std::vector<std::string> copies;
+        for (const std::string& name : ListFolder(dir.path()))
+            if (name.find(".previous") != std::string::npos)
+                copies.push_back(dir / name);
+        return copies;
+    };
+    {
+        g_targetWrites = 0;
+        TestDlg dlg;
+        std::string message;
+        int status = RunDialog(dlg, [&](HWND window) {
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+            HWND box = FindOwnWindow("dialog_tests");
+            ASSERT_NE(nullptr, box);
+            message = MessageText(box);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            Sleep(200);
+            Leave(window);
+        });
+        EXPECT_EQ(1, status) << "left by the user afterwards";
+        std::vector<std::string> copies = keptCopy();
+        ASSERT_EQ(1u, copies.size());
+        EXPECT_EQ(oldBytes, ReadFileBytes(copies[0]));
+        EXPECT_EQ(
+            "Couldn't write file " + target + "\n(" + SystemText(ERROR_IO_DEVICE) +
+                ")\nThe file is damaged, and its previous contents could not be put back: they are kept in " +
+                copies[0] + ".",
+            message);
+        DeleteFileA(copies[0].c_str());
+    }
+    WriteFileBytes(target, oldBytes);
+    g_targetWrites = 0;
+    TestDlg dlg;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(7, RunDialog(dlg, nullptr));
+    ASSERT_EQ(1u, keptCopy().size());
+    EXPECT_EQ(oldBytes, ReadFileBytes(keptCopy()[0]));
+    EXPECT_TRUE(FileExists(dir / "Stale.dat"));
+}
+
+TEST_F(InstallFaults, DevicesAndNamedStreamsAreRefusedLikeTargetsThatCannotBeOpened)
+{
+    ScopedPackageResources resources(package);
+    const std::vector<std::string> before = ListFolder(dir.path());
+    for (const std::string& path : {std::string("NUL"), dir / "COM1", target + ":x"})
+    {
+        SCOPED_TRACE(path);
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", path);
+        TestDlg dlg;
+        dlg.m_bUnattended = TRUE;
+        EXPECT_EQ(4, RunDialog(dlg, nullptr));
+        ExpectNothingChanged();
+        EXPECT_EQ(before, ListFolder(dir.path()));
+    }
+}
+
+TEST_F(InstallFaults, AStaleFileThatCannotBeToldApartFromTheDatabaseStays)
+{
+    ScopedPackageResources resources(package);
+    ScopedSysCall unknown(
+        sys.GetFileInformationByHandle, +[](HANDLE, LPBY_HANDLE_FILE_INFORMATION) WINAPI -> BOOL {
+            SetLastError(ERROR_INVALID_FUNCTION);
+            return FALSE;
+        });
+    TestDlg dlg;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(0, RunDialog(dlg, nullptr));
+    EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_TRUE(FileExists(dir / "Stale.dat"));
+}
+
 TEST_F(InstallFaults, AFileTakenBeforeTheReplacementBringsTheRetryQuestion)
 {
     ScopedPackageResources resources(package);
@@ -234,24 +331,42 @@ TEST_F(InstallFaults, ADateThatCannotBeRecordedIsSaidInsteadOfSuccess)
     EXPECT_EQ(payload, ReadFileBytes(target));
 }
 
+BOOL WINAPI SessionZero(DWORD, DWORD* session)
+{
+    *session = 0;
+    return TRUE;
+}
+
 TEST_F(InstallFaults, NothingWaitsForAnAnswerWhereNobodySeesTheScreen)
 {
     ScopedPackageResources resources(package);
-    ScopedSysCall invisible(sys.GetUserObjectInformationA, InvisibleStation);
-    // Unattended and refused for the country: the status says it, no box waits.
-    SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", "FR");
+    // A window station nobody sees; and session 0, where a service allowed to interact with the desktop
+    // is on a visible station, but nobody logs on.
+    const std::function<void()> nobodySees[] = {
+        [] { sys.GetUserObjectInformationA = InvisibleStation; },
+        [] { sys.ProcessIdToSessionId = SessionZero; },
+    };
+    for (const auto& makeInvisible : nobodySees)
     {
-        TestDlg dlg;
-        dlg.m_bUnattended = TRUE;
-        EXPECT_EQ(2, RunDialog(dlg, nullptr));
+        makeInvisible();
+        // Unattended and refused for the country: the status says it, no box waits.
+        SetRegString(HKEY_LOCAL_MACHINE, kCountryKey, "Pays", "FR");
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", target);
+        {
+            TestDlg dlg;
+            dlg.m_bUnattended = TRUE;
+            EXPECT_EQ(2, RunDialog(dlg, nullptr));
+        }
+        // Unattended without a target: no save dialog.
+        DeleteRegTree(HKEY_LOCAL_MACHINE, kCountryKey);
+        DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey);
+        {
+            TestDlg dlg;
+            dlg.m_bUnattended = TRUE;
+            EXPECT_EQ(4, RunDialog(dlg, nullptr));
+        }
+        ExpectNothingChanged();
+        sys.GetUserObjectInformationA = kRealSystemCalls.GetUserObjectInformationA;
+        sys.ProcessIdToSessionId = kRealSystemCalls.ProcessIdToSessionId;
     }
-    // Unattended without a target: no save dialog.
-    DeleteRegTree(HKEY_LOCAL_MACHINE, kCountryKey);
-    DeleteRegTree(HKEY_CURRENT_USER, kSettingsKey);
-    {
-        TestDlg dlg;
-        dlg.m_bUnattended = TRUE;
-        EXPECT_EQ(4, RunDialog(dlg, nullptr));
-    }
-    ExpectNothingChanged();
 }

@@ -1,10 +1,14 @@
 // A target on a small volume that fills up during the write: the previous database must survive byte
-// for byte, with no temporary file left, whether someone is there to be told or not.
+// for byte, with no temporary file left, whether someone is there to be told or not, and whether it is
+// replaced or, having a second name, written in place (the volume, as Wine's, Samba's and many NAS
+// devices' do, reserves nothing when a file is extended, so the disk fills in the middle of the write).
 #include "Driver.h"
 #include "Packages.h"
 #include "platform/CAtomicFile.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 using namespace qbtest;
 
@@ -41,14 +45,24 @@ protected:
         RemoveTree("S:\\Prices");
     }
 
+    // The second name that makes the database be written in place.
+    void GiveASecondName() { ASSERT_TRUE(CreateHardLinkA(otherName.c_str(), target.c_str(), nullptr)); }
+
     void ExpectOldFileKept()
     {
         EXPECT_EQ(oldBytes, ReadFileBytes(target));
-        EXPECT_EQ(std::vector<std::string>{"Tarif.mdb"}, ListFolder("S:\\Prices"));
+        std::vector<std::string> names = ListFolder("S:\\Prices");
+        if (FileExists(otherName))
+        {
+            EXPECT_EQ(oldBytes, ReadFileBytes(otherName));
+            names.erase(std::find(names.begin(), names.end(), "Other.mdb"));
+        }
+        EXPECT_EQ(std::vector<std::string>{"Tarif.mdb"}, names);
     }
 
     ScopedTempDir dir{"fulldisk"};
     const std::string target = "S:\\Prices\\Tarif.mdb";
+    const std::string otherName = "S:\\Prices\\Other.mdb";
     const Bytes oldBytes = JetDatabase(100000, 2);
     std::string package;
 };
@@ -56,30 +70,41 @@ protected:
 
 TEST_F(FullDisk, AttendedTheErrorIsShownAndTheDialogStays)
 {
-    InstallerRun run(package);
-    HWND dialog = run.Dialog();
-    ASSERT_NE(nullptr, dialog);
-    run.Click(dialog, IDOK);
-    MessageBoxView error = run.WaitForMessageBox();
-    ASSERT_TRUE(error);
-    std::string start = "Couldn't write file " + target + "\n(";
-    EXPECT_EQ(start, error.text.substr(0, start.size())) << error.text;
-    EXPECT_EQ(std::vector<int>{IDOK}, error.buttons);
-    EXPECT_NE(nullptr, error.icon);
-    error.Press(IDOK);
-    ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error.hwnd); }));
+    for (bool inPlace : {false, true})
+    {
+        SCOPED_TRACE(inPlace ? "written in place" : "replaced");
+        if (inPlace)
+            GiveASecondName();
+        InstallerRun run(package);
+        HWND dialog = run.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        run.Click(dialog, IDOK);
+        MessageBoxView error = run.WaitForMessageBox();
+        ASSERT_TRUE(error);
+        const std::string start = "Couldn't write file " + target + "\n(";
+        const std::string end = ")\nThe file has been left as it was.";
+        EXPECT_EQ(start, error.text.substr(0, start.size())) << error.text;
+        EXPECT_EQ(end, error.text.substr(error.text.size() - std::min(end.size(), error.text.size())));
+        EXPECT_EQ(std::vector<int>{IDOK}, error.buttons);
+        EXPECT_NE(nullptr, error.icon);
+        error.Press(IDOK);
+        ASSERT_TRUE(WaitUntil([&] { return !IsWindow(error.hwnd); }));
 
-    Sleep(200);
-    EXPECT_TRUE(run.Running());
-    EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDOK)));
-    ExpectOldFileKept();
+        Sleep(200);
+        EXPECT_TRUE(run.Running());
+        EXPECT_TRUE(IsWindowVisible(GetDlgItem(dialog, IDOK)));
+        ExpectOldFileKept();
 
-    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
-    EXPECT_EQ(1u, run.ExitCode());
+        ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
+        EXPECT_EQ(1u, run.ExitCode());
+    }
 }
 
 TEST_F(FullDisk, UnattendedIsSilentWithStatus5)
 {
     EXPECT_EQ(5u, RunToEnd(package, "/Automation"));
+    ExpectOldFileKept();
+    GiveASecondName();
+    EXPECT_EQ(5u, RunToEnd(package, "/Automation")) << "written in place";
     ExpectOldFileKept();
 }

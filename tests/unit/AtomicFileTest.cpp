@@ -1,27 +1,50 @@
 // Replacing the database in one step: whatever fails, the previous file stays byte for byte, and no
-// temporary file is left behind; the file keeps its permissions, attributes and links. Holders are real
-// second processes; a full disk, failing flushes and brief opens by other software come through the
-// system-call table, whose waits between tries are counted instead of waited.
+// temporary file is left behind; the file keeps its owner, permissions, attributes and links, and where it
+// must be written in place its previous bytes are put back after a failure. Holders are real second
+// processes; a full disk, I/O errors, permissions Wine does not keep and brief opens by other software come
+// through the system-call table, whose waits between tries are recorded instead of waited.
 #include "platform/CAtomicFile.h"
 
 #include "TestSupport.h"
 
 #include <gtest/gtest.h>
+#include <sddl.h>
+
+#include <algorithm>
 
 using namespace qbtest;
 
 namespace
 {
-int g_sleeps;
+std::vector<DWORD> g_waits;
+void RecordWaits()
+{
+    g_waits.clear();
+    sys.Sleep = [](DWORD ms) WINAPI { g_waits.push_back(ms); };
+}
+
+// Brief opens by other software are waited out "for about a second, waits of 10 to 250 ms": one wait
+// after each refused try but the last.
+void ExpectWaitsAfter(int refusals)
+{
+    const size_t waits = refusals < 8 ? (size_t)refusals : 8u;
+    EXPECT_EQ(waits, g_waits.size());
+    DWORD total = 0;
+    for (DWORD ms : g_waits)
+    {
+        EXPECT_TRUE(ms >= 10 && ms <= 250) << ms;
+        total += ms;
+    }
+    if (refusals > 8)
+    {
+        EXPECT_TRUE(total >= 800 && total <= 1500) << total << " ms in all";
+    }
+}
 
 class AtomicFile : public ::testing::Test
 {
 protected:
-    void SetUp() override
-    {
-        g_sleeps = 0;
-        sys.Sleep = [](DWORD) WINAPI { ++g_sleeps; };
-    }
+    void SetUp() override { RecordWaits(); }
     void TearDown() override { sys = kRealSystemCalls; }
 
     // Everything in the folder but the target itself.
@@ -39,6 +62,30 @@ protected:
     const Bytes oldBytes = PatternBytes(5000, 1);
     const Bytes newBytes = PatternBytes(70000, 2);
 };
+
+// The file's identity on its volume: it changes when the file is replaced, not when it is written in place.
+ULONGLONG FileIndex(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return ((ULONGLONG)info.nFileIndexHigh << 32) | info.nFileIndexLow;
+}
+
+// The name of the file an open handle leads to.
+std::wstring NameOf(HANDLE file)
+{
+    wchar_t name[1024] = L"";
+    kRealSystemCalls.GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
+    return name;
+}
+bool EndsWith(const std::wstring& name, const wchar_t* end)
+{
+    size_t length = wcslen(end);
+    return name.size() >= length && name.compare(name.size() - length, length, end) == 0;
+}
 
 bool Install(const std::string& target, const Bytes& bytes, CFileException* error)
 {
@@ -78,8 +125,32 @@ HANDLE WINAPI TargetOpenRefused(LPCSTR name, DWORD access, DWORD share, LPSECURI
 HANDLE WINAPI TemporaryCreationRefused(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                        DWORD creation, DWORD flags, HANDLE tmpl)
 {
-    if (Refused())
+    // One try may create twice (with the rights to set permissions, then without); both meet the other
+    // process.
+    static bool refusedThisTry;
+    if (EndsWith(name, L".installing"))
+    {
+        if (access & WRITE_DAC)
+            refusedThisTry = Refused();
+        if (refusedThisTry)
+        {
+            SetLastError(g_refusal);
+            return INVALID_HANDLE_VALUE;
+        }
+    }
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+}
+// A folder where the user may change files but create none.
+std::string g_closedFolder;
+HANDLE WINAPI FolderClosed(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                           DWORD flags, HANDLE tmpl)
+{
+    if (std::wstring(name).find(std::wstring(g_closedFolder.begin(), g_closedFolder.end())) !=
+        std::wstring::npos)
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
+    }
     return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
 }
 BOOL WINAPI MoveRefused(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
@@ -120,7 +191,8 @@ TEST_F(AtomicFile, CreatesANewFileAndReplacesAnExistingOne)
     const Bytes large = PatternBytes((9u << 20) + 5, 3);
     ASSERT_TRUE(Install(target, large, &error));
     EXPECT_EQ(large, ReadFileBytes(target));
-    EXPECT_EQ(4u << 20, largestWrite);
+    EXPECT_LT(largestWrite, large.size()) << "written in pieces";
+    EXPECT_LE(largestWrite, 64u << 20) << "no piece larger than a redirector takes";
 }
 
 TEST_F(AtomicFile, AFullDiskKeepsThePreviousFileAndLeavesNothingBehind)
@@ -204,11 +276,11 @@ TEST_F(AtomicFile, ReadOnlyTargetsAndMissingFoldersCannotBeOpened)
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
         EXPECT_FALSE(file.Open(target.c_str(), &error));
         EXPECT_EQ(ERROR_ACCESS_DENIED, error.m_lOsError);
-        EXPECT_EQ(0, g_sleeps);
+        ExpectWaitsAfter(0);
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_NORMAL);
         EXPECT_FALSE(file.Open(target.c_str(), &error));
         EXPECT_EQ(ERROR_ACCESS_DENIED, error.m_lOsError);
-        EXPECT_EQ(8, g_sleeps);
+        ExpectWaitsAfter(9);
     }
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
 
@@ -239,7 +311,7 @@ TEST_F(AtomicFile, BriefOpensByOtherSoftwareAreWaitedOutAtEveryStep)
                 step.refuse();
                 g_refusals = refusals;
                 g_refusal = refusal;
-                g_sleeps = 0;
+                RecordWaits();
                 CFileException error;
                 // The eighth wait is the last; a folder closed to new files is written in place (below).
                 bool inPlace = step.refuse == steps[1].refuse && refusal == ERROR_ACCESS_DENIED;
@@ -255,10 +327,9 @@ TEST_F(AtomicFile, BriefOpensByOtherSoftwareAreWaitedOutAtEveryStep)
                     EXPECT_STREQ(target.c_str(), error.m_strFileName);
                     EXPECT_EQ(oldBytes, ReadFileBytes(target));
                 }
-                EXPECT_EQ(refusals < 8 ? refusals : 8, g_sleeps);
+                ExpectWaitsAfter(refusals);
                 EXPECT_TRUE(Leftovers().empty());
                 sys = kRealSystemCalls;
-                sys.Sleep = [](DWORD) WINAPI { ++g_sleeps; };
             }
 }
 
@@ -277,15 +348,7 @@ TEST_F(AtomicFile, WhereReplacingWouldLoseSomethingTheFileIsWrittenInPlace)
     DeleteFileA(otherName.c_str());
 
     // Written in place, the file stays the same file.
-    auto fileIndex = [](const std::string& path) {
-        HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        BY_HANDLE_FILE_INFORMATION info = {};
-        GetFileInformationByHandle(file, &info);
-        CloseHandle(file);
-        return ((ULONGLONG)info.nFileIndexHigh << 32) | info.nFileIndexLow;
-    };
-    const ULONGLONG index = fileIndex(target);
+    const ULONGLONG index = FileIndex(target);
 
     // A user who may change the file but not delete it, as replacing it would.
     {
@@ -302,26 +365,172 @@ TEST_F(AtomicFile, WhereReplacingWouldLoseSomethingTheFileIsWrittenInPlace)
             });
         ASSERT_TRUE(Install(target, newBytes, &error));
         EXPECT_EQ(newBytes, ReadFileBytes(target));
-        EXPECT_EQ(index, fileIndex(target));
-        EXPECT_EQ(0, g_sleeps);
+        EXPECT_EQ(index, FileIndex(target));
+        ExpectWaitsAfter(0);
     }
 
     // A user who may change the file but create nothing in its folder.
-    ScopedSysCall closed(
-        sys.CreateFileW,
-        +[](LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) WINAPI -> HANDLE {
-            SetLastError(ERROR_ACCESS_DENIED);
-            return INVALID_HANDLE_VALUE;
-        });
+    g_closedFolder = dir.path();
+    ScopedSysCall closed(sys.CreateFileW, FolderClosed);
     ASSERT_TRUE(Install(target, oldBytes, &error));
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
-    EXPECT_EQ(index, fileIndex(target));
+    EXPECT_EQ(index, FileIndex(target));
     EXPECT_TRUE(Leftovers().empty());
     // Where there is no file to write in place, the folder's refusal is the failure.
     DeleteFileA(target.c_str());
     EXPECT_FALSE(Install(target, newBytes, &error));
     EXPECT_EQ(ERROR_ACCESS_DENIED, error.m_lOsError);
     EXPECT_FALSE(FileExists(target));
+}
+
+TEST_F(AtomicFile, FilesWithNamedStreamsOrAnUnknownFinalPathAreWrittenInPlace)
+{
+    WriteFileBytes(target, oldBytes);
+    const ULONGLONG index = FileIndex(target);
+    CFileException error;
+    {
+        // Streams beside the contents would not follow them to a new file (Wine keeps none).
+        ScopedSysCall streams(
+            sys.GetFileInformationByHandleEx,
+            +[](HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size) WINAPI -> BOOL {
+                if (infoClass != FileStreamInfo)
+                    return kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
+                const wchar_t names[][16] = {L"::$DATA", L":Notes:$DATA"};
+                BYTE* next = (BYTE*)info;
+                for (int i = 0; i < 2; i++)
+                {
+                    FILE_STREAM_INFO* stream = (FILE_STREAM_INFO*)next;
+                    stream->NextEntryOffset = i == 0 ? 64 : 0;
+                    stream->StreamNameLength = (DWORD)(wcslen(names[i]) * sizeof(wchar_t));
+                    memcpy(stream->StreamName, names[i], stream->StreamNameLength);
+                    next += 64;
+                }
+                return TRUE;
+            });
+        ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
+        EXPECT_EQ(newBytes, ReadFileBytes(target));
+        EXPECT_EQ(index, FileIndex(target));
+    }
+
+    // Some redirectors cannot say which file a link leads to: replaced by its path as given, the link would
+    // become a plain file and the database it leads to would keep its old bytes.
+    ScopedSysCall unknown(
+        sys.GetFinalPathNameByHandleW, +[](HANDLE, LPWSTR, DWORD, DWORD) WINAPI -> DWORD {
+            SetLastError(ERROR_NOT_SUPPORTED);
+            return 0;
+        });
+    ASSERT_TRUE(Install(target, oldBytes, &error)) << error.m_lOsError;
+    EXPECT_EQ(index, FileIndex(target));
+    const std::string real = dir / "Real.mdb";
+    WriteFileBytes(real, oldBytes);
+    const std::string link = dir / "Link.mdb";
+    if (!MakeUnixSymlink(link, real))
+        GTEST_SKIP() << "no symbolic link can be made here";
+    ASSERT_TRUE(Install(link, newBytes, &error)) << error.m_lOsError;
+    EXPECT_EQ(newBytes, ReadFileBytes(real));
+    ASSERT_TRUE(Install(link, oldBytes, &error)) << error.m_lOsError;
+    EXPECT_EQ(oldBytes, ReadFileBytes(real)) << "the link still leads to the database";
+    EXPECT_EQ((std::vector<std::string>{"Link.mdb", "Real.mdb"}), Leftovers());
+}
+
+namespace
+{
+// Faults of a write in place, told apart by the file each write goes to.
+struct InPlaceFaults
+{
+    bool copyRefusedBeside;  // the target's folder takes no new file
+    bool copyFull;           // no room for a copy anywhere
+    int targetWritesFailing; // the write itself (half done), then putting the previous bytes back
+};
+InPlaceFaults g_faults;
+int g_targetWrites;
+
+BOOL WINAPI FaultyWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (EndsWith(NameOf(file), L".previous"))
+    {
+        if (!g_faults.copyFull)
+            return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
+        *written = 0;
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    if (++g_targetWrites > g_faults.targetWritesFailing)
+        return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
+    kRealSystemCalls.WriteFile(file, data, size / 2, written, overlapped);
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
+} // namespace
+
+TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
+{
+    // A second hard link makes the target a file written in place.
+    const std::string otherName = dir / "Other.mdb";
+    g_closedFolder = dir.path();
+    ScopedSysCall writes(sys.WriteFile, FaultyWriteFile);
+    const struct
+    {
+        const char* fault;
+        InPlaceFaults faults;
+        DWORD error;     // 0: the install succeeds
+        bool keptBeside; // the previous bytes stay in a copy beside the target, or in the temporary folder
+        bool keptInTemp;
+    } cases[] = {
+        {"none", {false, false, 0}, 0, false, false},
+        {"an I/O error half-way", {false, false, 1}, ERROR_IO_DEVICE, false, false},
+        {"the same, the folder taking no new file", {true, false, 1}, ERROR_IO_DEVICE, false, false},
+        {"no room for a copy", {false, true, 0}, ERROR_DISK_FULL, false, false},
+        {"the previous bytes cannot be put back", {false, false, 2}, ERROR_IO_DEVICE, true, false},
+        {"the same, the copy in the temporary folder", {true, false, 2}, ERROR_IO_DEVICE, false, true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.fault);
+        RemoveTree(dir.path());
+        CreateDirectoryA(dir.path().c_str(), nullptr);
+        WriteFileBytes(target, oldBytes);
+        ASSERT_TRUE(CreateHardLinkA(otherName.c_str(), target.c_str(), nullptr));
+        g_faults = c.faults;
+        g_targetWrites = 0;
+
+        CFileException error;
+        CAtomicFile file;
+        ASSERT_TRUE(file.Open(target.c_str(), &error));
+        ScopedSysCall creations(sys.CreateFileW,
+                                c.faults.copyRefusedBeside ? FolderClosed : kRealSystemCalls.CreateFileW);
+        ASSERT_TRUE(file.WritesInPlace());
+        const bool written =
+            file.Write(newBytes.data(), (DWORD)newBytes.size(), &error) && file.Replace(&error);
+        EXPECT_EQ(c.error == 0, written);
+        const std::string keptIn = (const char*)file.PreviousContentsKeptIn();
+        std::vector<std::string> left = Leftovers();
+        left.erase(std::remove(left.begin(), left.end(), "Other.mdb"), left.end());
+        if (c.error == 0)
+            EXPECT_EQ(newBytes, ReadFileBytes(otherName));
+        else if (!c.keptBeside && !c.keptInTemp)
+        {
+            EXPECT_EQ(c.error, (DWORD)error.m_lOsError);
+            EXPECT_EQ(oldBytes, ReadFileBytes(otherName)) << "under both names";
+            EXPECT_EQ(oldBytes, ReadFileBytes(target));
+            EXPECT_EQ("", keptIn);
+        }
+        else
+        {
+            // The file is damaged, and said to be: its previous bytes are in the copy named.
+            EXPECT_NE(oldBytes, ReadFileBytes(target));
+            ASSERT_NE("", keptIn);
+            EXPECT_EQ(oldBytes, ReadFileBytes(keptIn));
+            EXPECT_EQ(c.keptBeside, keptIn.rfind(dir.path() + "\\New.mdb.", 0) == 0) << keptIn;
+            EXPECT_NE(std::string::npos, keptIn.find(".previous")) << keptIn;
+            if (c.keptInTemp)
+                DeleteFileA(keptIn.c_str());
+            else
+                left.erase(std::remove(left.begin(), left.end(), keptIn.substr(dir.path().size() + 1)),
+                           left.end());
+        }
+        EXPECT_TRUE(left.empty()) << left.front();
+    }
 }
 
 namespace
@@ -369,18 +578,108 @@ TEST_F(AtomicFile, TheReplacedFileKeepsPermissionsAttributesCreationTimeAndLinks
     EXPECT_EQ((std::vector<std::string>{"Link.mdb", "Real.mdb"}), Leftovers());
 }
 
-TEST_F(AtomicFile, PermissionsThatCannotBeCarriedOverFailTheWrite)
+namespace
 {
-    WriteFileBytes(target, oldBytes);
-    ScopedSysCall failing(
-        sys.SetSecurityInfo,
-        +[](HANDLE, SE_OBJECT_TYPE, SECURITY_INFORMATION, PSID, PSID, PACL, PACL)
-             WINAPI -> DWORD { return ERROR_PRIVILEGE_NOT_HELD; });
-    CFileException error;
-    EXPECT_FALSE(Install(target, newBytes, &error));
-    EXPECT_EQ(ERROR_PRIVILEGE_NOT_HELD, error.m_lOsError);
-    EXPECT_EQ(oldBytes, ReadFileBytes(target));
-    EXPECT_TRUE(Leftovers().empty());
+// The target as an administrator's update finds it in a folder where each user owns what they create: the
+// user who made it owns it, and has full control through an entry the folder's CREATOR OWNER entry gave.
+const char kUsersFile[] = "O:S-1-5-21-1-2-3-1001G:S-1-5-21-1-2-3-513"
+                          "D:AI(A;ID;FA;;;S-1-5-21-1-2-3-1001)(A;ID;0x1200a9;;;BU)";
+PSECURITY_DESCRIPTOR g_targetSecurity;
+std::vector<std::pair<SECURITY_INFORMATION, std::string>> g_securitySet;
+DWORD g_ownerRefusal;
+
+BOOL WINAPI TargetSecurity(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
+                           DWORD size, LPDWORD needed)
+{
+    if (g_targetSecurity == nullptr || EndsWith(NameOf(file), L".installing"))
+        return kRealSystemCalls.GetKernelObjectSecurity(file, info, descriptor, size, needed);
+    *needed = GetSecurityDescriptorLength(g_targetSecurity);
+    if (size < *needed)
+    {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return FALSE;
+    }
+    memcpy(descriptor, g_targetSecurity, *needed);
+    return TRUE;
+}
+// Records what is set, as text; Wine would keep only what its Unix permissions can say.
+BOOL WINAPI RecordSecurity(HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor)
+{
+    if (g_ownerRefusal != 0 && (info & OWNER_SECURITY_INFORMATION))
+    {
+        SetLastError(g_ownerRefusal);
+        return FALSE;
+    }
+    char* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, info, &text, nullptr);
+    g_securitySet.emplace_back(info, text ? text : "");
+    LocalFree(text);
+    return TRUE;
+}
+// A share whose permission is "Change": files can be created, written and deleted, not given permissions.
+HANDLE WINAPI ChangeShare(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                          DWORD flags, HANDLE tmpl)
+{
+    if (access & (WRITE_DAC | WRITE_OWNER))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+}
+} // namespace
+
+TEST_F(AtomicFile, TheReplacedFileHasTheOwnerAndPermissionsItHadOrIsWrittenInPlace)
+{
+    PSECURITY_DESCRIPTOR usersFile;
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(kUsersFile, SDDL_REVISION_1, &usersFile,
+                                                                     nullptr));
+    ScopedSysCall get(sys.GetKernelObjectSecurity, TargetSecurity);
+    ScopedSysCall set(sys.SetKernelObjectSecurity, RecordSecurity);
+    const struct
+    {
+        const char* setting;
+        PSECURITY_DESCRIPTOR target; // nullptr: as Wine gives it, which a new file in the folder has too
+        bool changeShare;
+        DWORD ownerRefusal;
+        bool replaced;
+    } cases[] = {
+        {"an administrator's update of a user's file", usersFile, false, 0, true},
+        {"the owner cannot be set", usersFile, false, ERROR_INVALID_OWNER, false},
+        {"a Change share, another owner", usersFile, true, 0, false},
+        {"a Change share, the permissions a new file gets", nullptr, true, 0, true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.setting);
+        WriteFileBytes(target, oldBytes);
+        const ULONGLONG index = FileIndex(target);
+        g_targetSecurity = c.target;
+        g_ownerRefusal = c.ownerRefusal;
+        g_securitySet.clear();
+        ScopedSysCall creation(sys.CreateFileW, c.changeShare ? ChangeShare : kRealSystemCalls.CreateFileW);
+
+        CFileException error;
+        ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
+        EXPECT_EQ(newBytes, ReadFileBytes(target));
+        EXPECT_EQ(c.replaced, index != FileIndex(target));
+        if (c.replaced && c.target != nullptr)
+        {
+            // The owner, and the entries exactly as they were, inherited ones marked so: none worked out
+            // anew.
+            ASSERT_EQ(1u, g_securitySet.size());
+            EXPECT_EQ(OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
+                      g_securitySet[0].first);
+            EXPECT_EQ(kUsersFile, g_securitySet[0].second);
+        }
+        else if (c.replaced)
+        {
+            EXPECT_TRUE(g_securitySet.empty()) << "nothing to change, nothing asked";
+        }
+        EXPECT_TRUE(Leftovers().empty());
+    }
+    g_targetSecurity = nullptr;
+    LocalFree(usersFile);
 }
 
 TEST_F(AtomicFile, TargetsUpToTheLongestPathTheSystemOpensAreReplaced)
@@ -398,18 +697,6 @@ TEST_F(AtomicFile, TargetsUpToTheLongestPathTheSystemOpensAreReplaced)
         EXPECT_EQ(std::vector<std::string>{name}, ListFolder(dir.path()));
         DeleteFileA(longTarget.c_str());
     }
-}
-
-TEST_F(AtomicFile, ASystemThatCannotMoveAFileByItsHandleMovesItByName)
-{
-    WriteFileBytes(target, oldBytes);
-    ScopedSysCall byHandle(sys.SetFileInformationByHandle, MoveRefused);
-    g_refusals = 1;
-    g_refusal = ERROR_INVALID_PARAMETER;
-    CFileException error;
-    ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
-    EXPECT_EQ(newBytes, ReadFileBytes(target));
-    EXPECT_TRUE(Leftovers().empty());
 }
 
 namespace
@@ -441,7 +728,7 @@ TEST_F(AtomicFile, ATargetTakenBeforeTheMoveCanBeReplacedOnceReleased)
     ASSERT_TRUE(file.Open(target.c_str(), &error));
     ASSERT_TRUE(file.Write(newBytes.data(), (DWORD)newBytes.size(), &error));
     EXPECT_FALSE(file.Replace(&error));
-    EXPECT_EQ(8, g_sleeps) << "tried again and again while held";
+    ExpectWaitsAfter(9);
     // Wine says access denied, Windows a sharing violation: either way, the file is in use.
     EXPECT_TRUE(error.m_lOsError == ERROR_ACCESS_DENIED || error.m_lOsError == ERROR_SHARING_VIOLATION)
         << error.m_lOsError;
@@ -484,6 +771,45 @@ TEST_F(AtomicFile, AnotherRunBetweenTheWriteAndTheMoveLeavesTheWrittenFileAlone)
     CFileException error;
     ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
     EXPECT_EQ(newBytes, ReadFileBytes(target));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(AtomicFile, ASystemThatCannotMoveAFileByItsHandleMovesItByNameStillClosedToOthers)
+{
+    WriteFileBytes(target, oldBytes);
+    g_lateTarget = target;
+    ScopedSysCall byHandle(sys.SetFileInformationByHandle, MoveRefused);
+    g_refusals = 1000;
+    g_refusal = ERROR_INVALID_PARAMETER;
+    static int movesByName;
+    movesByName = 0;
+    ScopedSysCall byName(
+        sys.MoveFileExW, +[](LPCWSTR from, LPCWSTR to, DWORD flags) WINAPI -> BOOL {
+            // Another run's clean-up finds the written file before it is moved, and must leave it.
+            AnotherRunComesAndGoes();
+            ++movesByName;
+            return kRealSystemCalls.MoveFileExW(from, to, flags);
+        });
+    CFileException error;
+    ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
+    EXPECT_EQ(1, movesByName);
+    EXPECT_EQ(newBytes, ReadFileBytes(target));
+    EXPECT_TRUE(Leftovers().empty());
+}
+
+TEST_F(AtomicFile, OnlyAFileOnADiskIsATarget)
+{
+    WriteFileBytes(target, oldBytes);
+    for (const std::string& name : {std::string("NUL"), std::string("COM1"), dir / "NUL", dir / "COM1",
+                                    target + ":x", std::string("\\\\.\\NUL")})
+    {
+        SCOPED_TRACE(name);
+        CFileException error;
+        CAtomicFile file;
+        EXPECT_FALSE(file.Open(name.c_str(), &error));
+        EXPECT_EQ(ERROR_INVALID_NAME, error.m_lOsError);
+    }
+    EXPECT_EQ(oldBytes, ReadFileBytes(target));
     EXPECT_TRUE(Leftovers().empty());
 }
 

@@ -1,0 +1,42 @@
+// A file's contents kept aside while the file itself is rewritten, so that a write that fails half-way
+// can put them back, as a database's rollback journal does. The copy goes beside the file or, where the
+// file's folder takes no new file or has no room, into the user's temporary folder; it is on the disk
+// before a byte of the file changes, and removed once the new contents are.
+//
+//   CPreviousCopy previous;
+//   previous.Keep(file, path, &e);       // the copy holds the file's contents, on the disk
+//   ... rewrite file ...
+//   previous.Discard();                  // the new contents are on the disk: the copy goes
+//   or previous.PutBack(file, &e);       // the write failed: the file is as it was
+//
+// A run killed in the middle leaves the copy under <name>.<16 hex digits>.previous: the file's previous
+// contents, byte for byte. No run removes such a file; the user decides what to do with it.
+#pragma once
+
+#include "CFile.h"
+
+class CPreviousCopy
+{
+public:
+    CPreviousCopy() : m_pszPath(NULL), m_cbKept(0) {}
+    ~CPreviousCopy() { Discard(); }
+    CPreviousCopy(const CPreviousCopy&) = delete;
+    CPreviousCopy& operator=(const CPreviousCopy&) = delete;
+
+    // Copies everything file holds (it must be open for reading) and flushes the copy. pszPath is the
+    // file's full path, beside which the copy goes. On failure no copy is left.
+    BOOL Keep(CFile& file, const wchar_t* pszPath, CFileException* pError);
+    // Writes the kept contents back over the file, ends it where it ended, and flushes it.
+    BOOL PutBack(CFile& file, CFileException* pError);
+    // Removes the copy.
+    void Discard();
+    // Lets the copy go as it is, for the user, and gives its path.
+    CString Leave();
+
+private:
+    BOOL CreateIn(const wchar_t* pszPath, CFile& file, CFileException* pError);
+
+    wchar_t* m_pszPath; // set while the copy exists
+    CFile m_fileCopy;   // held with no sharing until it is removed or left
+    ULONGLONG m_cbKept;
+};

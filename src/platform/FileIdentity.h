@@ -1,0 +1,19 @@
+// What a new file must take from the file it replaces to be the same file to everyone: who owns it and
+// who may do what with it, its attributes, its creation time.
+//
+// Kept: the owner, the primary group and the DACL exactly as they are, the entries the old file once
+// inherited from its folder included, none of them worked out anew (worked out anew, entries given to
+// CREATOR OWNER would go to whoever runs the update); whether the DACL is protected from inheriting; the
+// hidden, system, not-indexed and temporary attributes; the creation time; encryption (the new file must
+// be encrypted already, as its folder makes it).
+// Not kept, where the file system has them: the audit entries (SACL) and the integrity label, the object ID
+// used by link tracking, the short 8.3 name, compression set on the file alone (the new file is compressed
+// as its folder says). A file with named streams is not replaced at all.
+#pragma once
+
+#include <windows.h>
+
+// Gives hNew what hOld has. bMayWriteSecurity: hNew was opened with WRITE_DAC and WRITE_OWNER (a share
+// that grants only "Change" gives neither); without them hNew must already have hOld's owner and DACL.
+// FALSE when hNew cannot be made the same file as hOld: the old file must then be written in place.
+BOOL GiveIdentity(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity);

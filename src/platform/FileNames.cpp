@@ -1,0 +1,155 @@
+#include "FileNames.h"
+#include "SystemCalls.h"
+
+#include <stdlib.h>
+#include <string.h>
+#include <wchar.h>
+
+namespace
+{
+// Names beside a file keep at most this much of its name, so that they fit in the 255 characters of a
+// file name whatever the file's; then comes a number no other run uses.
+const size_t kMaxNameKept = 200;
+const size_t kUniqueDigits = 16;
+const int kNamesTried = 100;
+
+bool StartsWith(const wchar_t* psz, const wchar_t* pszStart)
+{
+    return wcsncmp(psz, pszStart, wcslen(pszStart)) == 0;
+}
+} // namespace
+
+wchar_t* AllocPath(size_t cch)
+{
+    void* p = calloc(cch + 1, sizeof(wchar_t));
+    if (p == NULL)
+        ExitProcess(STATUS_NO_MEMORY);
+    return (wchar_t*)p;
+}
+
+wchar_t* LongFullPath(const char* pszPath)
+{
+    int cchWide = ::MultiByteToWideChar(CP_ACP, 0, pszPath, -1, NULL, 0);
+    if (cchWide <= 1)
+        return NULL;
+    wchar_t* pszWide = AllocPath((size_t)cchWide);
+    ::MultiByteToWideChar(CP_ACP, 0, pszPath, -1, pszWide, cchWide);
+    wchar_t* pszLong = LongFullPathW(pszWide);
+    free(pszWide);
+    return pszLong;
+}
+
+wchar_t* LongFullPathW(const wchar_t* pszPath)
+{
+    DWORD cchFull = ::GetFullPathNameW(pszPath, 0, NULL, NULL);
+    if (cchFull == 0)
+        return NULL;
+    const size_t cchPrefix = 8; // \\?\UNC\ at most
+    wchar_t* pszLong = AllocPath(cchPrefix + cchFull);
+    wchar_t* pszFull = pszLong + cchPrefix;
+    if (::GetFullPathNameW(pszPath, cchFull, pszFull, NULL) == 0)
+        pszFull[0] = L'\0';
+    if (StartsWith(pszFull, L"\\\\?\\") || StartsWith(pszFull, L"\\\\.\\"))
+        memmove(pszLong, pszFull, (wcslen(pszFull) + 1) * sizeof(wchar_t));
+    else if (StartsWith(pszFull, L"\\\\"))
+    {
+        memmove(pszLong + 8, pszFull + 2, (wcslen(pszFull + 2) + 1) * sizeof(wchar_t));
+        memcpy(pszLong, L"\\\\?\\UNC\\", 8 * sizeof(wchar_t));
+    }
+    else
+    {
+        memmove(pszLong + 4, pszFull, (wcslen(pszFull) + 1) * sizeof(wchar_t));
+        memcpy(pszLong, L"\\\\?\\", 4 * sizeof(wchar_t));
+    }
+    if (pszLong[4] == L'\0')
+    {
+        free(pszLong);
+        return NULL;
+    }
+    return pszLong;
+}
+
+wchar_t* FinalPathOf(HANDLE hFile)
+{
+    DWORD cch = sys.GetFinalPathNameByHandleW(hFile, NULL, 0, VOLUME_NAME_DOS);
+    if (cch == 0)
+        return NULL;
+    wchar_t* pszFinal = AllocPath(cch);
+    DWORD cchGot = sys.GetFinalPathNameByHandleW(hFile, pszFinal, cch, VOLUME_NAME_DOS);
+    if (cchGot == 0 || cchGot >= cch)
+    {
+        free(pszFinal);
+        return NULL;
+    }
+    return pszFinal;
+}
+
+bool IsFilePath(const wchar_t* pszFull)
+{
+    // The system reads a device name in any folder as the device itself, and gives it as \\.\NAME; a
+    // volume reached through \\.\ (\\.\C:\...) is a disk like any other.
+    if (StartsWith(pszFull, L"\\\\.\\") &&
+        !(iswalpha(pszFull[4]) && pszFull[5] == L':' && (pszFull[6] == L'\\' || pszFull[6] == L'\0')))
+        return false;
+    const wchar_t* pszName = wcsrchr(pszFull, L'\\');
+    return pszName != NULL && wcschr(pszName, L':') == NULL;
+}
+
+size_t NameKeptBeside(const wchar_t* pszName)
+{
+    size_t cch = wcslen(pszName);
+    return cch < kMaxNameKept ? cch : kMaxNameKept;
+}
+
+HANDLE CreateFileBeside(const wchar_t* pszPath, const wchar_t* pszSuffix, DWORD dwAccess, DWORD dwShareMode,
+                        wchar_t** ppszCreated)
+{
+    const wchar_t* pszName = wcsrchr(pszPath, L'\\') + 1;
+    const size_t cchStem = (size_t)(pszName - pszPath) + NameKeptBeside(pszName);
+    wchar_t* pszCreated = AllocPath(cchStem + 1 + kUniqueDigits + wcslen(pszSuffix));
+    memcpy(pszCreated, pszPath, cchStem * sizeof(wchar_t));
+
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    ULONGLONG nUnique = ((ULONGLONG)::GetCurrentProcessId() << 32) ^ (ULONGLONG)counter.QuadPart;
+    for (int nName = 0; nName < kNamesTried; nName++, nUnique++)
+    {
+        wsprintfW(pszCreated + cchStem, L".%08lX%08lX%s", (DWORD)(nUnique >> 32), (DWORD)nUnique, pszSuffix);
+        HANDLE hFile =
+            sys.CreateFileW(pszCreated, dwAccess, dwShareMode, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+        if (hFile != INVALID_HANDLE_VALUE)
+        {
+            *ppszCreated = pszCreated;
+            return hFile;
+        }
+        if (::GetLastError() != ERROR_FILE_EXISTS)
+            break;
+    }
+    DWORD dwError = ::GetLastError();
+    free(pszCreated);
+    ::SetLastError(dwError);
+    return INVALID_HANDLE_VALUE;
+}
+
+bool IsNameBeside(const wchar_t* pszName, const wchar_t* pszSuffix, const wchar_t* pszFound)
+{
+    const size_t cchKept = NameKeptBeside(pszName);
+    const size_t cchSuffix = wcslen(pszSuffix);
+    if (wcslen(pszFound) != cchKept + 1 + kUniqueDigits + cchSuffix ||
+        _wcsnicmp(pszFound, pszName, cchKept) != 0 || pszFound[cchKept] != L'.' ||
+        _wcsicmp(pszFound + cchKept + 1 + kUniqueDigits, pszSuffix) != 0)
+        return false;
+    for (size_t i = 0; i < kUniqueDigits; i++)
+        if (!iswxdigit(pszFound[cchKept + 1 + i]))
+            return false;
+    return true;
+}
+
+CString DisplayPath(const wchar_t* pszLong)
+{
+    if (StartsWith(pszLong, L"\\\\?\\UNC\\"))
+        return "\\" + CString(pszLong + 7);
+    if (StartsWith(pszLong, L"\\\\?\\"))
+        return CString(pszLong + 4);
+    return CString(pszLong);
+}

@@ -1,0 +1,36 @@
+// Paths for the files the replacement works with: full paths under \\?\, where no length limit below the
+// system's applies; the file an open handle leads to; and files of our own beside another, under names
+// that no other run uses.
+#pragma once
+
+#include "CString.h"
+
+// Paths hold a few hundred characters at most; without memory for them nothing sensible can go on.
+wchar_t* AllocPath(size_t cch);
+
+// The full path of a path as given, with the \\?\ prefix; NULL when it names no file. Free with free().
+wchar_t* LongFullPath(const char* pszPath);
+wchar_t* LongFullPathW(const wchar_t* pszPath);
+
+// The file an open handle leads to, through any symbolic links, as a \\?\ path; NULL when the file system
+// cannot say.
+wchar_t* FinalPathOf(HANDLE hFile);
+
+// FALSE for a full path that names something other than a file on a disk: a device, as the system reads
+// NUL, COM1 and the like in any folder, or a named stream (base.mdb:x).
+bool IsFilePath(const wchar_t* pszFull);
+
+// Creates a new file named <pszPath>.<16 hex digits><pszSuffix>, beside pszPath (a full path, whose file
+// name is cut short enough for the whole name to fit in 255 characters). *ppszCreated receives its path
+// (free with free()). INVALID_HANDLE_VALUE, with the system's error, when no such file can be created.
+HANDLE CreateFileBeside(const wchar_t* pszPath, const wchar_t* pszSuffix, DWORD dwAccess, DWORD dwShareMode,
+                        wchar_t** ppszCreated);
+
+// Whether pszFound is a name CreateFileBeside gives for a file named pszName and pszSuffix.
+bool IsNameBeside(const wchar_t* pszName, const wchar_t* pszSuffix, const wchar_t* pszFound);
+
+// How many characters of a file name the names beside it keep.
+size_t NameKeptBeside(const wchar_t* pszName);
+
+// A \\?\ path as a person writes it, in the system's code page.
+CString DisplayPath(const wchar_t* pszLong);
