@@ -141,48 +141,56 @@ void CQuillbrookDlg::OnOK()
         return;
     }
 
-    CreateFolderWithParents(FolderOf(m_strTargetPath));
-
-    // The target changes from the old database to the complete new one in one step. While another
-    // process (above all the host) holds it open, the user is asked to close it and try again.
-    CAtomicFile file;
-    CFileException error;
-    while (!file.Open(m_strTargetPath, &error))
+    // The target may hold exactly this database already: another machine of the office put it on the
+    // shared folder, or this package ran before. It is left alone then, even while Dravik has it open, and
+    // the run goes on as after an install.
+    if (!CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData))
     {
-        if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
+        CreateFolderWithParents(FolderOf(m_strTargetPath));
+
+        // The target changes from the old database to the complete new one in one step. While another
+        // process (above all the host) holds it open, the user is asked to close it and try again.
+        CAtomicFile file;
+        CFileException error;
+        while (!file.Open(m_strTargetPath, &error))
         {
-            finish(OUTCOME_TARGET_NOT_OPENED);
+            if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
+            {
+                finish(OUTCOME_TARGET_NOT_OPENED);
+                return;
+            }
+        }
+
+        if (!file.Write(payload.pData, payload.cbData, &error))
+        {
+            // Nothing has changed on the disk, unless a file written in place could not be put back as it
+            // was, which is said with where its previous contents are. Attended, the dialog stays so that the
+            // user can make room and try again; unattended, the run ends with its status and no box to
+            // answer.
+            const CString& strKeptIn = file.PreviousContentsKeptIn();
+            const InstallOutcome outcome =
+                strKeptIn.IsEmpty() ? OUTCOME_WRITE_FAILED : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE;
+            if (m_bUnattended)
+            {
+                finish(outcome);
+                return;
+            }
+            AfxMessageBox(
+                "Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")\n" +
+                    (strKeptIn.IsEmpty() ? CString(kLeftAsItWasText) : PreviousSetAsideText(strKeptIn)),
+                MB_OK | MB_ICONERROR, 0);
+            SetOutcome(outcome);
             return;
         }
-    }
 
-    if (!file.Write(payload.pData, payload.cbData, &error))
-    {
-        // Nothing has changed on the disk, unless a file written in place could not be put back as it
-        // was, which is said with where its previous contents are. Attended, the dialog stays so that the
-        // user can make room and try again; unattended, the run ends with its status and no box to answer.
-        const CString& strKeptIn = file.PreviousContentsKeptIn();
-        const InstallOutcome outcome =
-            strKeptIn.IsEmpty() ? OUTCOME_WRITE_FAILED : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE;
-        if (m_bUnattended)
+        while (!file.Replace(&error))
         {
-            finish(outcome);
-            return;
-        }
-        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")\n" +
-                          (strKeptIn.IsEmpty() ? CString(kLeftAsItWasText) : PreviousSetAsideText(strKeptIn)),
-                      MB_OK | MB_ICONERROR, 0);
-        SetOutcome(outcome);
-        return;
-    }
-
-    while (!file.Replace(&error))
-    {
-        if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
-        {
-            file.Abort();
-            finish(OUTCOME_TARGET_NOT_OPENED);
-            return;
+            if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
+            {
+                file.Abort();
+                finish(OUTCOME_TARGET_NOT_OPENED);
+                return;
+            }
         }
     }
 

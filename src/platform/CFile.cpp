@@ -1,6 +1,9 @@
 #include "CFile.h"
 #include "SystemCalls.h"
 
+#include <stdlib.h>
+#include <string.h>
+
 BOOL CFileException::GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext) const
 {
     if (pnHelpContext != NULL)
@@ -198,6 +201,37 @@ BOOL CFile::Remove(const char* pszFileName, CFileException* pError)
         return FALSE;
     }
     return TRUE;
+}
+
+BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData)
+{
+    HANDLE hFile =
+        sys.CreateFileA(pszFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return FALSE;
+    CFile file;
+    file.Attach(hFile, pszFileName);
+    LARGE_INTEGER size;
+    if (::GetFileType(hFile) != FILE_TYPE_DISK || !::GetFileSizeEx(hFile, &size) || size.QuadPart != cbData)
+        return FALSE;
+
+    const DWORD kPiece = 1u << 20;
+    BYTE* pBuffer = (BYTE*)malloc(kPiece);
+    if (pBuffer == NULL)
+        return FALSE;
+    const BYTE* pExpected = (const BYTE*)pData;
+    DWORD cbLeft = cbData;
+    CFileException error;
+    DWORD cbRead = 0;
+    while (cbLeft > 0 && file.Read(pBuffer, kPiece, &cbRead, &error) && cbRead != 0 && cbRead <= cbLeft &&
+           memcmp(pBuffer, pExpected, cbRead) == 0)
+    {
+        pExpected += cbRead;
+        cbLeft -= cbRead;
+    }
+    free(pBuffer);
+    return cbLeft == 0;
 }
 
 BOOL CFile::AreDistinctFiles(const char* pszFileName1, const char* pszFileName2)

@@ -68,6 +68,9 @@ public:
 
     // Deletes a file; never a folder.
     static BOOL Remove(const char* pszFileName, CFileException* pError = NULL);
+    // TRUE when the file exists and holds exactly cbData bytes equal to pData's. It is read while sharing
+    // everything, so that whoever has it open is neither disturbed nor in the way.
+    static BOOL HasContents(const char* pszFileName, const void* pData, DWORD cbData);
     // TRUE only when both names lead to existing files and these were seen to be two different files;
     // FALSE when they are one file, or when either cannot be opened or identified.
     static BOOL AreDistinctFiles(const char* pszFileName1, const char* pszFileName2);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 using namespace qbtest;
 
@@ -18,7 +19,7 @@ class Install : public HostFixture
 
 TEST_F(Install, TheExampleReleaseInstallsStepByStep)
 {
-    std::string folder = dir / "Tarifs";
+    std::string folder = dir / "Dupont & Fils";
     CreateDirectoryA(folder.c_str(), nullptr);
     std::string target = folder + "\\Tarif.mdb";
     WriteFileBytes(target, oldBytes);
@@ -32,6 +33,8 @@ TEST_F(Install, TheExampleReleaseInstallsStepByStep)
     ASSERT_NE(nullptr, dialog);
     std::vector<Control> controls = Children(dialog);
     EXPECT_EQ(target, FindControl(controls, 1002)->text);
+    EXPECT_TRUE(FindControl(controls, 1002)->style & SS_NOPREFIX)
+        << "the path shows its \"&\", underlines nothing";
     EXPECT_TRUE(FindControl(controls, IDOK)->visible);
     EXPECT_FALSE(FindControl(controls, 1001)->visible);
 
@@ -145,6 +148,50 @@ TEST_F(Install, UnattendedTriesOnceAgainstAHeldFile)
     host.Release();
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
     EXPECT_EQ("<absent>", StoredDate());
+}
+
+TEST_F(Install, ADatabaseAlreadyInPlaceIsLeftAloneWhileTheHostHasItOpen)
+{
+    // Another workstation of the office installed it on the shared folder; Dravik has it open here.
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, payload);
+    WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
+    SetHost(target, std::string("Stale.dat"));
+    auto identity = [&] {
+        HANDLE file = CreateFileA(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, 0, nullptr);
+        BY_HANDLE_FILE_INFORMATION info = {};
+        GetFileInformationByHandle(file, &info);
+        CloseHandle(file);
+        return std::make_tuple(info.nFileIndexHigh, info.nFileIndexLow, info.ftLastWriteTime.dwHighDateTime,
+                               info.ftLastWriteTime.dwLowDateTime);
+    };
+    const auto before = identity();
+    {
+        FileHolder host(target, true);
+        EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
+        EXPECT_EQ("2024-01-09", StoredDate());
+        EXPECT_FALSE(FileExists(dir / "Stale.dat"));
+
+        ForgetExampleHost();
+        SetHost(target);
+        InstallerRun run(Example());
+        HWND dialog = run.Dialog();
+        ASSERT_NE(nullptr, dialog);
+        run.Click(dialog, IDOK);
+        MessageBoxView done = run.WaitForMessageBox();
+        ASSERT_TRUE(done);
+        EXPECT_EQ(kSuccessText, done.text) << "no retry question";
+        done.Press(IDOK);
+        ASSERT_TRUE(run.WaitForExit());
+        EXPECT_EQ(0u, run.ExitCode());
+    }
+    EXPECT_EQ(before, identity()) << "the same file, not written";
+    EXPECT_EQ(payload, ReadFileBytes(target));
+
+    // Held so that it cannot even be read: as any held file.
+    FileHolder host(target);
+    EXPECT_EQ(4u, RunToEnd(Example(), "/Automation"));
 }
 
 TEST_F(Install, UnattendedWaitsOutAReaderThatLooksForAMoment)

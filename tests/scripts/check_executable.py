@@ -100,7 +100,7 @@ MAIN_DIALOG = dict(
         (0xFFFFFFFF, "STATIC", 133, 0, 0, 330, 198, 0x5000000E),
         (0xFFFFFFFF, "STATIC", 132, 0, 113, 330, 1, 0x5000000E),
         (0xFFFFFFFF, "STATIC", "The pricelist will be installed in", 7, 48, 314, 8, 0x50020000),
-        (1002, "STATIC", "", 12, 62, 243, 36, 0x50020000),
+        (1002, "STATIC", "", 12, 62, 243, 36, 0x50020080),  # SS_NOPREFIX: a path shows every "&"
         (1001, "BUTTON", "Browse...", 265, 63, 57, 14, 0x50010000),
     ])
 
