@@ -1,12 +1,81 @@
 #include "app/QuillbrookApp.h"
 #include "dialog/Outcome.h"
 #include "dialog/QuillbrookDlg.h"
+#include "platform/RunLog.h"
+
+#include <string.h>
 
 // clang-format off
 BEGIN_MESSAGE_MAP(CQuillbrookApp, CWinApp)
     ON_COMMAND(ID_HELP, &CWinApp::OnHelp)
 END_MESSAGE_MAP()
 // clang-format on
+
+namespace
+{
+// The framework's switches, and "/Log" or "/Log=<file>" (any letter case, "-" for "/") for a log of the
+// run, as the installers deployment teams know write one when asked.
+class CQuillbrookCommandLineInfo : public CCommandLineInfo
+{
+public:
+    CQuillbrookCommandLineInfo() : m_bLog(FALSE) {}
+
+    void ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) override
+    {
+        // The C runtime's comparison folds ASCII letters only, whatever the user's locale.
+        if (bFlag && _strnicmp(pszParam, "Log", 3) == 0 && (pszParam[3] == '\0' || pszParam[3] == '='))
+        {
+            m_bLog = TRUE;
+            m_strLogFile = pszParam[3] == '=' ? pszParam + 4 : "";
+            return;
+        }
+        CCommandLineInfo::ParseParam(pszParam, bFlag, bLast);
+    }
+
+    BOOL m_bLog;
+    CString m_strLogFile; // empty: <temporary folder>\<application title>.log
+};
+
+// The executable's file version, as its version resource gives it.
+CString FileVersion()
+{
+    HRSRC hInfo =
+        ::FindResourceA(NULL, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16 /* RT_VERSION */));
+    const BYTE* pb = hInfo ? (const BYTE*)::LockResource(::LoadResource(NULL, hInfo)) : NULL;
+    const DWORD cb = hInfo ? ::SizeofResource(NULL, hInfo) : 0;
+    for (DWORD i = 0; pb != NULL && i + sizeof(VS_FIXEDFILEINFO) <= cb; i += 4)
+    {
+        const VS_FIXEDFILEINFO* pFixed = (const VS_FIXEDFILEINFO*)(pb + i);
+        if (pFixed->dwSignature == VS_FFI_SIGNATURE)
+        {
+            char sz[64];
+            wsprintfA(sz, "%u.%u.%u.%u", HIWORD(pFixed->dwFileVersionMS), LOWORD(pFixed->dwFileVersionMS),
+                      HIWORD(pFixed->dwFileVersionLS), LOWORD(pFixed->dwFileVersionLS));
+            return sz;
+        }
+    }
+    return "unknown";
+}
+
+void StartLog(const CString& strFile, const CString& strTitle, BOOL bUnattended)
+{
+    CString strPath = strFile;
+    if (strPath.IsEmpty())
+    {
+        char szTemp[MAX_PATH + 1] = "";
+        ::GetTempPathA(sizeof szTemp, szTemp);
+        strPath = CString(szTemp) + strTitle + ".log";
+    }
+    if (!AfxOpenRunLog(strPath))
+        return;
+    char szUser[257] = "";
+    DWORD cchUser = sizeof szUser;
+    ::GetUserNameA(szUser, &cchUser);
+    AfxLog("==== %s version %s, run by %s, %s", (const char*)strTitle, (const char*)FileVersion(), szUser,
+           bUnattended ? "unattended" : "attended");
+    AfxLog("command line: %s", ::GetCommandLineA());
+}
+} // namespace
 
 CQuillbrookApp::CQuillbrookApp() {}
 
@@ -16,17 +85,21 @@ BOOL CQuillbrookApp::InitInstance()
 {
     AfxEnableControlContainer();
 
-    // The dialog resolves its target path as it is built, before the command line is looked at.
+    // The command line first, so that a log asked for sees where the target path comes from.
+    CQuillbrookCommandLineInfo cmdInfo;
+    ParseCommandLine(cmdInfo);
+    if (cmdInfo.m_bLog)
+        StartLog(cmdInfo.m_strLogFile, m_strAppName, cmdInfo.m_bRunAutomated);
+
+    // The dialog resolves its target path as it is built.
     CQuillbrookDlg dlg;
     m_pMainWnd = &dlg;
-
-    CCommandLineInfo cmdInfo;
-    ParseCommandLine(cmdInfo);
     dlg.m_bUnattended = cmdInfo.m_bRunAutomated;
 
     // Until the dialog decides otherwise, nothing has been installed.
     SetOutcome(OUTCOME_LEFT_WITHOUT_INSTALLING);
     dlg.DoModal();
+    AfxLog("outcome: status %d: %s", m_nExitCode, OutcomeMeaning((InstallOutcome)m_nExitCode));
 
     // Returning FALSE ends the application; the dialog's outcome is the exit status.
     return FALSE;

@@ -6,6 +6,7 @@
 #include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
 #include "platform/LibraryFunction.h"
+#include "platform/RunLog.h"
 #include "registry/HostRegistry.h"
 
 namespace
@@ -62,8 +63,8 @@ void CreateFolderWithParents(const CString& strFolder)
         return;
     typedef int(WINAPI * PFNSHCREATEDIRECTORYEXA)(HWND, LPCSTR, const SECURITY_ATTRIBUTES*);
     auto pfnCreate = AfxLibraryFunction<PFNSHCREATEDIRECTORYEXA>("shell32.dll", "SHCreateDirectoryExA");
-    if (pfnCreate != NULL)
-        pfnCreate(NULL, strFolder, NULL);
+    int nResult = pfnCreate != NULL ? pfnCreate(NULL, strFolder, NULL) : ERROR_PROC_NOT_FOUND;
+    AfxLog("making the folder %s: %s", (const char*)strFolder, (const char*)AfxErrorText((DWORD)nResult));
 }
 
 CString ErrorText(const CFileException& error)
@@ -78,6 +79,7 @@ bool AskToRetry(BOOL bUnattended, const CString& strTargetPath, const CFileExcep
 {
     if (bUnattended)
         return false;
+    AfxLog("asking the user to close Dravik and try again");
     CString strMessage = "Couldn't open file " + strTargetPath + "\n(" + ErrorText(error) +
                          ")\nPlease close Dravik before installing this pricelist";
     return AfxMessageBox(strMessage, MB_RETRYCANCEL | MB_ICONERROR, 0) != IDCANCEL;
@@ -94,17 +96,33 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
     if (strTargetPath.ReverseFind('/') > nSeparator)
         nSeparator = strTargetPath.ReverseFind('/');
     if (strStaleValue.IsEmpty() || nSeparator < 0)
+    {
+        AfxLog("stale file: none to remove (%s)",
+               strStaleValue.IsEmpty() ? "no setting" : "no target folder");
         return;
+    }
     CString strStaleName = strStaleValue.Mid(strStaleValue.ReverseFind('\\') + 1);
     if (strStaleName.IsEmpty() || strStaleName == "." || strStaleName == ".." ||
         strStaleName.ReverseFind('/') >= 0 || strStaleName.ReverseFind(':') >= 0)
+    {
+        AfxLog("stale file: %s is no plain file name, left alone", (const char*)strStaleValue);
         return;
+    }
 
     // Only a file seen to be another: where either cannot be opened or identified, the stale name might
     // be the new database under another spelling.
     CString strStalePath = strTargetPath.Left(nSeparator) + "\\" + strStaleName;
-    if (CFile::AreDistinctFiles(strStalePath, strTargetPath))
-        CFile::Remove(strStalePath);
+    if (!CFile::AreDistinctFiles(strStalePath, strTargetPath))
+    {
+        AfxLog("stale file %s: absent, or not seen to be another file than the database; left alone",
+               (const char*)strStalePath);
+        return;
+    }
+    CFileException error;
+    if (CFile::Remove(strStalePath, &error))
+        AfxLog("stale file %s: removed", (const char*)strStalePath);
+    else
+        AfxLog("stale file %s: left (%s)", (const char*)strStalePath, (const char*)ErrorText(error));
 }
 } // namespace
 
@@ -133,8 +151,10 @@ void CQuillbrookDlg::OnOK()
     // A package damaged on its way here is refused like one that was generated wrongly, before
     // anything is created, written, removed or stored.
     Payload payload;
-    if (!FindPayload(&payload) || !IsPackageIntact())
+    const bool bFound = FindPayload(&payload);
+    if (!bFound || !IsPackageIntact())
     {
+        AfxLog("package: %s", bFound ? "its integrity check failed (damaged)" : "no database in it");
         if (!m_bUnattended)
             AfxMessageBox(kPackageIncompleteText, MB_OK, 0);
         finish(OUTCOME_PACKAGE_INCOMPLETE);
@@ -144,7 +164,11 @@ void CQuillbrookDlg::OnOK()
     // The target may hold exactly this database already: another machine of the office put it on the
     // shared folder, or this package ran before. It is left alone then, even while Dravik has it open, and
     // the run goes on as after an install.
-    if (!CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData))
+    AfxLog("package: %lu bytes of database, integrity check passed (or none stamped)", payload.cbData);
+    AfxLog("target: %s", (const char*)m_strTargetPath);
+    if (CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData))
+        AfxLog("the target already holds this database: left alone");
+    else
     {
         CreateFolderWithParents(FolderOf(m_strTargetPath));
 
@@ -192,6 +216,7 @@ void CQuillbrookDlg::OnOK()
                 return;
             }
         }
+        AfxLog("database written: %lu bytes", payload.cbData);
     }
 
     RemoveStaleFile(m_strTargetPath,
@@ -202,6 +227,8 @@ void CQuillbrookDlg::OnOK()
     // machine's settings): the price list is installed, but the host goes on showing the old date.
     CString strDateKey = LoadCountryKey();
     CString strDate = LoadPackageString(REG_TARIFF_DATE);
+    if (strDateKey.IsEmpty() || strDate.IsEmpty())
+        AfxLog("date: not stored, the package gives no %s", strDate.IsEmpty() ? "date" : "country key");
     if (!strDateKey.IsEmpty() && !strDate.IsEmpty() &&
         !WriteRegistryString(strDateKey, "date_creation_tarif", strDate, 1))
     {

@@ -15,6 +15,32 @@ enum InstallOutcome
     OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE = 7,
 };
 
+// What an outcome means, as the README's table of exit statuses says it.
+inline const char* OutcomeMeaning(InstallOutcome outcome)
+{
+    switch (outcome)
+    {
+    case OUTCOME_INSTALLED:
+        return "installed";
+    case OUTCOME_LEFT_WITHOUT_INSTALLING:
+        return "left without installing";
+    case OUTCOME_REFUSED_FOR_COUNTRY:
+        return "refused: the package is made for another country";
+    case OUTCOME_PACKAGE_INCOMPLETE:
+        return "the package is incomplete or damaged; nothing was touched";
+    case OUTCOME_TARGET_NOT_OPENED:
+        return "the target could not be opened; the previous file is unchanged";
+    case OUTCOME_WRITE_FAILED:
+        return "the database could not be written; the previous file is unchanged";
+    case OUTCOME_DATE_NOT_RECORDED:
+        return "installed, but the date could not be recorded in Dravik's settings";
+    case OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE:
+        return "the database could not be written and the file is damaged; its previous contents are kept "
+               "aside";
+    }
+    return "unknown";
+}
+
 inline void SetOutcome(InstallOutcome outcome)
 {
     if (CWinApp* pApp = AfxGetApp())

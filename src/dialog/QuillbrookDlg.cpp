@@ -2,6 +2,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "dialog/Outcome.h"
 #include "package/PackageIds.h"
+#include "platform/RunLog.h"
 #include "registry/HostRegistry.h"
 
 namespace
@@ -27,7 +28,18 @@ CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
     : CDialog(IDD, pParent), m_bUnattended(FALSE), m_bUseSharedFolder(0), m_hIcon(NULL)
 {
     m_bUseSharedFolder = LoadPackageFlag(REG_USE_SHARED_FOLDER);
+    if (AfxIsLogging())
+    {
+        AfxLog("package: date \"%s\", country \"%s\", %s, settings key \"%s\"",
+               (const char*)LoadPackageString(REG_TARIFF_DATE),
+               (const char*)LoadPackageString(REG_COUNTRY_CODE),
+               m_bUseSharedFolder ? "shared-folder mode" : "registry mode",
+               (const char*)LoadPackageString(REG_SETTINGS_KEY));
+        if (IsHostLightMode())
+            AfxLog("Dravik runs in light mode: #LIGHT# settings come first");
+    }
     m_strTargetPath = m_bUseSharedFolder ? SharedFolderTargetPath() : RegistryTargetPath();
+    AfxLog("target path: %s", m_strTargetPath.IsEmpty() ? "none known" : (const char*)m_strTargetPath);
 }
 
 void CQuillbrookDlg::DoDataExchange(CDataExchange* pDX)
@@ -62,7 +74,11 @@ BOOL CQuillbrookDlg::AcceptsHostCountry()
     CString strCountryKey = LoadCountryKey();
     CString strForeignCode = ForeignCountryCode(strCountryKey, LoadPackageString(REG_COUNTRY_CODE));
     if (strForeignCode.IsEmpty())
+    {
+        AfxLog("country check: passed, or nothing to compare");
         return TRUE;
+    }
+    AfxLog("country check: refused, the package is for %s only", (const char*)strForeignCode);
 
     // Shown even when unattended, so that a wrong package cannot pass for a success; but not where
     // nobody could answer it (the exit status says it there).

@@ -1,6 +1,7 @@
 #include "CAtomicFile.h"
 #include "FileIdentity.h"
 #include "FileNames.h"
+#include "RunLog.h"
 #include "SystemCalls.h"
 
 #include <stdlib.h>
@@ -26,11 +27,13 @@ bool IsInTheWay(DWORD dwError)
 // Calls attempt, which returns a Win32 error (ERROR_SUCCESS once it succeeded), until it succeeds, fails
 // otherwise than by another process being in the way, or has been retried nRetries times. Returns the
 // last error.
-template <class Attempt> DWORD WithRetries(int nRetries, Attempt attempt)
+template <class Attempt> DWORD WithRetries(const char* pszStep, int nRetries, Attempt attempt)
 {
     for (int i = 0;; i++)
     {
         DWORD dwError = attempt();
+        if (dwError != ERROR_SUCCESS)
+            AfxLog("%s, try %d: %s (error %lu)", pszStep, i + 1, (const char*)AfxErrorText(dwError), dwError);
         if (dwError == ERROR_SUCCESS || !IsInTheWay(dwError) || i == nRetries)
             return dwError;
         sys.Sleep(kRetryWaits[i]);
@@ -69,12 +72,15 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
     // A device would swallow the bytes and keep nothing; a named stream cannot be replaced.
     m_pszFinal = LongFullPath(pszTarget);
     if (m_pszFinal == NULL || !IsFilePath(m_pszFinal))
+    {
+        AfxLog("the target is not a file on a disk (a device or a named stream)");
         return Refuse(ERROR_INVALID_NAME, pError);
+    }
 
     if (!OpenTarget(pError))
         return FALSE;
     if (m_bInPlace)
-        return TRUE;
+        return InPlaceBecause("it may be changed but not deleted");
 
     if (m_fileTarget.IsOpen())
     {
@@ -83,18 +89,12 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
         if (sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
                                              sizeof standard) &&
             standard.NumberOfLinks > 1)
-        {
-            m_bInPlace = TRUE;
-            return TRUE;
-        }
+            return InPlaceBecause("it has other hard links");
         // Through a symbolic link, the file it leads to is replaced, and the link keeps leading to it.
         // Where the system cannot say which file that is, the path as given might be the link itself.
         wchar_t* pszFinal = FinalPathOf(m_fileTarget.m_hFile);
         if (pszFinal == NULL)
-        {
-            m_bInPlace = TRUE;
-            return TRUE;
-        }
+            return InPlaceBecause("the system cannot say which file its path leads to");
         free(m_pszFinal);
         m_pszFinal = pszFinal;
     }
@@ -104,10 +104,7 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
     {
         // Someone who may change the file but create nothing in its folder still gets it written.
         if (pError->m_lOsError == ERROR_ACCESS_DENIED && m_fileTarget.IsOpen())
-        {
-            m_bInPlace = TRUE;
-            return TRUE;
-        }
+            return InPlaceBecause("its folder takes no new file");
         pError->m_strFileName = m_strTarget;
         Abort();
         return FALSE;
@@ -116,8 +113,19 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
         !GiveIdentity(m_fileTarget.m_hFile, m_fileTemporary.m_hFile, m_bSecurityWritable))
     {
         RemoveTemporary();
-        m_bInPlace = TRUE;
+        return InPlaceBecause("a new file could not have its owner, permissions, encryption or streams");
     }
+    AfxLog(m_fileTarget.IsOpen()
+               ? "to be replaced in one step, keeping its owner, permissions, attributes and "
+                 "creation time"
+               : "to be created");
+    return TRUE;
+}
+
+BOOL CAtomicFile::InPlaceBecause(const char* pszReason)
+{
+    AfxLog("to be written in place, its previous contents kept aside first: %s", pszReason);
+    m_bInPlace = TRUE;
     return TRUE;
 }
 
@@ -138,7 +146,7 @@ BOOL CAtomicFile::OpenTarget(CFileException* pError)
     const bool bReadOnly =
         dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY);
     const UINT nFlags = CFile::modeReadWrite | CFile::shareExclusive | CFile::modeReadControl;
-    DWORD dwError = WithRetries(bReadOnly ? 0 : kRetries, [&]() -> DWORD {
+    DWORD dwError = WithRetries("opening the target", bReadOnly ? 0 : kRetries, [&]() -> DWORD {
         if (m_fileTarget.Open(m_strTarget, nFlags | CFile::modeDelete, pError))
             return ERROR_SUCCESS;
         // Replacing the file needs the right to delete it: who may change it but not delete it has it
@@ -171,7 +179,7 @@ BOOL CAtomicFile::CreateTemporary(CFileException* pError)
     // or write it, and leftovers are removed only when nobody holds them.
     const DWORD dwShareMode = FILE_SHARE_DELETE;
     HANDLE hFile = INVALID_HANDLE_VALUE;
-    DWORD dwError = WithRetries(kRetries, [&]() -> DWORD {
+    DWORD dwError = WithRetries("creating the temporary file", kRetries, [&]() -> DWORD {
         m_bSecurityWritable = dwSecurity != 0;
         hFile = CreateFileBeside(m_pszFinal, kTemporarySuffix, dwAccess | dwSecurity, dwShareMode,
                                  &m_pszTemporary);
@@ -265,9 +273,17 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
 
     CFileException errorPuttingBack;
     if (m_previous.PutBack(m_fileTarget, &errorPuttingBack))
+    {
+        AfxLog("the write failed; the previous contents were put back");
         m_previous.Discard();
+    }
     else
+    {
         m_strPreviousKeptIn = m_previous.Leave();
+        AfxLog("the write failed, and so did putting the previous contents back (%s): they are kept in %s",
+               (const char*)AfxErrorText((DWORD)errorPuttingBack.m_lOsError),
+               (const char*)m_strPreviousKeptIn);
+    }
     return FALSE;
 }
 
@@ -283,8 +299,9 @@ BOOL CAtomicFile::Replace(CFileException* pError)
     }
 
     m_fileTarget.Abort();
-    DWORD dwError = WithRetries(
-        kRetries, [this]() -> DWORD { return Move() ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED); });
+    DWORD dwError = WithRetries("moving the new file over the target", kRetries, [this]() -> DWORD {
+        return Move() ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+    });
     if (dwError != ERROR_SUCCESS)
     {
         pError->Set((LONG)dwError, m_strTarget);

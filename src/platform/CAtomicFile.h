@@ -65,6 +65,7 @@ private:
     BOOL WriteInPlace(const void* pData, DWORD cbData, CFileException* pError);
     BOOL Move();
     BOOL Refuse(DWORD dwError, CFileException* pError);
+    BOOL InPlaceBecause(const char* pszReason);
 
     CString m_strTarget;         // as given, for error messages
     wchar_t* m_pszFinal;         // the target as a \\?\ path; once replaced, the file its links lead to

@@ -1,4 +1,5 @@
 #include "registry/HostRegistry.h"
+#include "platform/RunLog.h"
 #include "platform/SystemCalls.h"
 
 #include <stdlib.h>
@@ -62,7 +63,11 @@ CString ReadRegistryString(CString strSubKey, CString strValueName, CString strD
     {
         bUserHive = FALSE;
         if (sys.RegOpenKeyExA(HKEY_LOCAL_MACHINE, strSubKey, 0, KEY_READ, &hKey) != ERROR_SUCCESS)
+        {
+            AfxLog("setting %s\\%s: no such key in either hive", (const char*)strSubKey,
+                   (const char*)strValueName);
             return strDefault;
+        }
     }
 
     CString aNames[2];
@@ -83,12 +88,15 @@ CString ReadRegistryString(CString strSubKey, CString strValueName, CString strD
     }
     if (iFound < 0)
     {
+        AfxLog("setting %s\\%s: not found", (const char*)strSubKey, (const char*)strValueName);
         sys.RegCloseKey(hKey);
         return strDefault;
     }
 
     CString strText = ReadValueText(hKey, aNames[iFound], cbData);
     sys.RegCloseKey(hKey);
+    AfxLog("setting %s\\%s\\%s: \"%s\"", bUserHive ? "HKEY_CURRENT_USER" : "HKEY_LOCAL_MACHINE",
+           (const char*)strSubKey, (const char*)aNames[iFound], (const char*)strText);
     return strText;
 }
 
@@ -104,6 +112,9 @@ int WriteRegistryString(CString strSubKey, CString strValueName, CString strData
         lResult = sys.RegCreateKeyA(hHive, strSubKey, &hKey);
     if (lResult != ERROR_SUCCESS)
     {
+        AfxLog("setting %s\\%s\\%s: key not opened: %s",
+               bMachineWide ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER", (const char*)strSubKey,
+               (const char*)strValueName, (const char*)AfxErrorText((DWORD)lResult));
         ::SetLastError((DWORD)lResult);
         return 0;
     }
@@ -112,6 +123,9 @@ int WriteRegistryString(CString strSubKey, CString strValueName, CString strData
     lResult = sys.RegSetValueExA(hKey, strValueName, 0, REG_SZ, (const BYTE*)(const char*)strData,
                                  (DWORD)strData.GetLength());
     sys.RegCloseKey(hKey);
+    AfxLog("setting %s\\%s\\%s = \"%s\": %s", bMachineWide ? "HKEY_LOCAL_MACHINE" : "HKEY_CURRENT_USER",
+           (const char*)strSubKey, (const char*)strValueName, (const char*)strData,
+           lResult == ERROR_SUCCESS ? "stored" : (const char*)AfxErrorText((DWORD)lResult));
     ::SetLastError((DWORD)lResult);
     return lResult == ERROR_SUCCESS ? 1 : 0;
 }

@@ -194,6 +194,44 @@ TEST_F(Install, ADatabaseAlreadyInPlaceIsLeftAloneWhileTheHostHasItOpen)
     EXPECT_EQ(4u, RunToEnd(Example(), "/Automation"));
 }
 
+TEST_F(Install, ALogSaysWhatARunDidAndWhy)
+{
+    std::string target = dir / "Tarif.mdb";
+    WriteFileBytes(target, oldBytes);
+    SetHost(target);
+    const std::string log = dir / "deploy log.txt";
+    auto logText = [&] {
+        Bytes bytes = ReadFileBytes(log);
+        return std::string(bytes.begin(), bytes.end());
+    };
+    {
+        // Dravik holds the file: which path, from which setting, and what the system said.
+        FileHolder host(target);
+        EXPECT_EQ(4u, RunToEnd(Example(), "/Automation \"/Log=" + log + "\""));
+    }
+    std::string text = logText();
+    EXPECT_NE(std::string::npos, text.find("HKEY_CURRENT_USER\\" + std::string(kSettingsKey) +
+                                           "\\CheminBaseTarif: \"" + target + "\""))
+        << text;
+    EXPECT_NE(std::string::npos, text.find("opening the target, try 1: ")) << text;
+    EXPECT_NE(std::string::npos, text.find("(error 32)")) << "the sharing violation\n" << text;
+    EXPECT_NE(std::string::npos, text.find("outcome: status 4: ")) << text;
+
+    // A run that succeeds appends its own block, which ends with its outcome.
+    EXPECT_EQ(0u, RunToEnd(Example(), Quote("-log=" + log) + " /Automation"));
+    text = logText();
+    size_t second = text.rfind("==== ");
+    ASSERT_NE(std::string::npos, second);
+    EXPECT_NE(0u, second) << "appended, not overwritten";
+    EXPECT_NE(std::string::npos, text.find("database written: 704512 bytes", second)) << text;
+    EXPECT_EQ("outcome: status 0: installed\r\n", text.substr(text.rfind("outcome:")));
+
+    // A log that cannot be written changes nothing.
+    WriteFileBytes(target, oldBytes);
+    EXPECT_EQ(0u, RunToEnd(Example(), "/Automation /Log=" + dir / "no such folder\\q.log"));
+    EXPECT_EQ(payload, ReadFileBytes(target));
+}
+
 TEST_F(Install, UnattendedWaitsOutAReaderThatLooksForAMoment)
 {
     // As a scanner looks at a file just written: open with every kind of sharing, from 0.2 s before the

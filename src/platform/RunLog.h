@@ -1,0 +1,15 @@
+// The run's log, asked for on the command line by deployment teams: plain text, one line per step, each
+// with the local time, appended to a file that several runs (and several machines, on a share) may
+// share. Nothing is written while no log is open, and a log that cannot be opened or written is ignored:
+// it never changes what a run does. It holds no secret: paths, settings, system errors, never the data.
+#pragma once
+
+#include "CString.h"
+
+// Starts appending to pszPath; FALSE, and no log, when it cannot be opened.
+BOOL AfxOpenRunLog(const char* pszPath);
+BOOL AfxIsLogging();
+// One line, formatted as wsprintf does (no 64-bit or floating-point fields); cut at 1,024 characters.
+void AfxLog(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
+// The system's description of an error, for a log line.
+CString AfxErrorText(DWORD dwError);
