@@ -125,6 +125,8 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
 BOOL CAtomicFile::InPlaceBecause(const char* pszReason)
 {
     AfxLog("to be written in place, its previous contents kept aside first: %s", pszReason);
+    // A copy of the previous contents that a killed run left half-made is one of these too.
+    RemoveLeftovers();
     m_bInPlace = TRUE;
     return TRUE;
 }
@@ -317,16 +319,8 @@ BOOL CAtomicFile::Replace(CFileException* pError)
 BOOL CAtomicFile::Move()
 {
     // Moved by its own handle.
-    const DWORD cbName = (DWORD)(wcslen(m_pszFinal) * sizeof(wchar_t));
-    const DWORD cbInfo = (DWORD)sizeof(FILE_RENAME_INFO) + cbName;
-    FILE_RENAME_INFO* pInfo = (FILE_RENAME_INFO*)AllocPath(cbInfo / sizeof(wchar_t) + 1);
-    pInfo->ReplaceIfExists = TRUE;
-    pInfo->RootDirectory = NULL;
-    pInfo->FileNameLength = cbName;
-    memcpy(pInfo->FileName, m_pszFinal, cbName);
-    BOOL bMoved = sys.SetFileInformationByHandle(m_fileTemporary.m_hFile, FileRenameInfo, pInfo, cbInfo);
+    BOOL bMoved = m_fileTemporary.MoveTo(m_pszFinal, TRUE);
     DWORD dwError = ::GetLastError();
-    free(pInfo);
     if (bMoved || IsInTheWay(dwError))
     {
         ::SetLastError(dwError);

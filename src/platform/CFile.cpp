@@ -3,6 +3,7 @@
 
 #include <stdlib.h>
 #include <string.h>
+#include <wchar.h>
 
 BOOL CFileException::GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHelpContext) const
 {
@@ -180,6 +181,24 @@ void CFile::Abort()
     if (m_hFile != INVALID_HANDLE_VALUE)
         sys.CloseHandle(m_hFile);
     m_hFile = INVALID_HANDLE_VALUE;
+}
+
+BOOL CFile::MoveTo(const wchar_t* pszNewPath, BOOL bReplace)
+{
+    const DWORD cbName = (DWORD)(wcslen(pszNewPath) * sizeof(wchar_t));
+    const DWORD cbInfo = (DWORD)sizeof(FILE_RENAME_INFO) + cbName;
+    FILE_RENAME_INFO* pInfo = (FILE_RENAME_INFO*)calloc(cbInfo + sizeof(wchar_t), 1);
+    if (pInfo == NULL)
+        ExitProcess(STATUS_NO_MEMORY);
+    pInfo->ReplaceIfExists = bReplace;
+    pInfo->RootDirectory = NULL;
+    pInfo->FileNameLength = cbName;
+    memcpy(pInfo->FileName, pszNewPath, cbName);
+    BOOL bMoved = sys.SetFileInformationByHandle(m_hFile, FileRenameInfo, pInfo, cbInfo);
+    DWORD dwError = ::GetLastError();
+    free(pInfo);
+    ::SetLastError(dwError);
+    return bMoved;
 }
 
 void CFile::CloseAndDelete(const wchar_t* pszPath)

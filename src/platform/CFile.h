@@ -59,6 +59,9 @@ public:
     // Puts everything written so far on the disk.
     BOOL Flush(CFileException* pError);
     BOOL Close(CFileException* pError);
+    // Moves the open file to pszNewPath (a full path) through its handle, so that it stays open to the
+    // mover alone; bReplace lets it take the place of a file of that name.
+    BOOL MoveTo(const wchar_t* pszNewPath, BOOL bReplace);
     // Closes the file if it is open, ignoring any failure.
     void Abort();
     // Closes the file and deletes it, pszPath being its name: marked for deletion through its handle, so

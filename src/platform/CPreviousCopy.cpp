@@ -6,6 +6,9 @@
 
 namespace
 {
+// Made under the name of a temporary file, which the next run removes if this one is killed meanwhile,
+// and named for what it is once it holds the whole of the previous contents.
+const wchar_t kMakingSuffix[] = L".installing";
 const wchar_t kSuffix[] = L".previous";
 const DWORD kPiece = 1u << 20;
 
@@ -65,7 +68,8 @@ BOOL CPreviousCopy::Keep(CFile& file, const wchar_t* pszPath, CFileException* pE
 
 BOOL CPreviousCopy::CreateIn(const wchar_t* pszPath, CFile& file, CFileException* pError)
 {
-    HANDLE hCopy = CreateFileBeside(pszPath, kSuffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &m_pszPath);
+    HANDLE hCopy =
+        CreateFileBeside(pszPath, kMakingSuffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &m_pszPath);
     if (hCopy == INVALID_HANDLE_VALUE)
     {
         pError->Set((LONG)::GetLastError(), file.m_strFileName);
@@ -73,7 +77,20 @@ BOOL CPreviousCopy::CreateIn(const wchar_t* pszPath, CFile& file, CFileException
     }
     m_fileCopy.Attach(hCopy, file.m_strFileName);
     if (CopyContents(file, m_fileCopy, &m_cbKept, pError) && m_fileCopy.Flush(pError))
-        return TRUE;
+    {
+        // The same name with the other suffix, which is the shorter: it fits where the first was.
+        wchar_t* pszMaking = _wcsdup(m_pszPath);
+        wcscpy(wcsrchr(m_pszPath, L'.'), kSuffix);
+        BOOL bNamed = m_fileCopy.MoveTo(m_pszPath, FALSE);
+        if (!bNamed)
+            wcscpy(m_pszPath, pszMaking);
+        free(pszMaking);
+        // The new name reaches the disk too, before anything relies on it.
+        if (bNamed && m_fileCopy.Flush(pError))
+            return TRUE;
+        if (!bNamed)
+            pError->Set((LONG)::GetLastError(), file.m_strFileName);
+    }
     Discard();
     return FALSE;
 }

@@ -9,8 +9,10 @@
 //   previous.Discard();                  // the new contents are on the disk: the copy goes
 //   or previous.PutBack(file, &e);       // the write failed: the file is as it was
 //
-// A run killed in the middle leaves the copy under <name>.<16 hex digits>.previous: the file's previous
-// contents, byte for byte. No run removes such a file; the user decides what to do with it.
+// The copy is made as <name>.<16 hex digits>.installing, a temporary file that the next run removes if
+// this one is killed meanwhile, and named <name>.<16 hex digits>.previous once it holds the file's previous
+// contents whole, on the disk. A run killed later leaves it so: the previous contents, byte for byte. No
+// run removes such a file; the user decides what to do with it.
 #pragma once
 
 #include "CFile.h"

@@ -1,6 +1,7 @@
 // The unattended installer killed at random moments while it replaces a 64 MiB database with another:
 // whatever the moment, the target holds exactly the old bytes or exactly the new ones, and a temporary
-// file that a killed run leaves behind is gone after the next complete run.
+// file that a killed run leaves behind is gone after the next complete run. Where the database is written
+// in place, a kill may leave it damaged, but only once its previous bytes are whole in a copy beside it.
 //
 // The moments come from one complete run, watched from outside: when the temporary file appears (the
 // write begins), when it disappears (the move), and when the process ends. Kills are spread over the time
@@ -293,4 +294,113 @@ TEST_F(Crash, AKilledInstallLeavesTheOldOrTheNewDatabaseAndTheNextRunCleansUp)
     EXPECT_EQ("new", Describe(ContentsOf(target)));
     EXPECT_EQ(std::vector<std::string>{"Tarif.mdb"}, ListFolder(folder))
         << "the complete run left the temporary file of a killed one, or another";
+}
+
+TEST_F(Crash, AKilledWriteInPlaceLeavesTheOldOrTheNewDatabaseOrItsPreviousBytesAside)
+{
+    // A second hard link makes the target be written in place: killed in the middle of that write, the
+    // target may be damaged, but never before its previous bytes are whole in the copy beside it.
+    {
+        Bytes newBytes = JetDatabase(kDatabaseSize, 13);
+        newContents = ContentsOf(newBytes);
+        package = MakePackage(dir.path(), ExampleContents(newBytes));
+    }
+    {
+        Bytes oldBytes = JetDatabase(kDatabaseSize, 14);
+        oldContents = ContentsOf(oldBytes);
+        WriteFileBytes(oldCopy, oldBytes);
+    }
+    RestoreOldDatabase();
+    ASSERT_TRUE(CreateHardLinkA((folder + "\\Other.mdb").c_str(), target.c_str(), nullptr));
+    auto named = [&](const char* suffix) {
+        std::vector<std::string> found;
+        const size_t length = strlen(suffix);
+        for (const std::string& name : ListFolder(folder))
+            if (name.size() > length && name.compare(name.size() - length, length, suffix) == 0)
+                found.push_back(folder + "\\" + name);
+        return found;
+    };
+    auto copies = [&] { return named(".previous"); };
+
+    // One whole run, watched: when the copy is begun (under a temporary name), when it is whole (named
+    // for what it is: the write in place begins), and when the run ends.
+    double copyBegins = -1, copyWhole = -1, ends = -1;
+    {
+        ChildProcess run(Command());
+        const double start = NowMs();
+        while (!run.Wait(0) && NowMs() - start < 60000)
+        {
+            if (copyBegins < 0 && !named(".installing").empty())
+                copyBegins = NowMs() - start;
+            if (copyWhole < 0 && !copies().empty())
+                copyWhole = NowMs() - start;
+        }
+        ends = NowMs() - start;
+        ASSERT_TRUE(run.Wait(0));
+        EXPECT_EQ(0u, run.ExitCode());
+    }
+    printf("calibration: copy begun at %.1f ms, whole at %.1f ms, run ends at %.1f ms\n", copyBegins,
+           copyWhole, ends);
+    ASSERT_EQ("new", Describe(ContentsOf(target)));
+    ASSERT_TRUE(copies().empty()) << "a complete run leaves no copy";
+    ASSERT_GE(copyWhole, 0) << "the copy was never seen";
+    if (copyBegins < 0)
+        copyBegins = copyWhole;
+
+    // Each run is killed some time after it is seen to begin the copy, or after the copy is whole: the
+    // kills meet the copy and the write whatever the machine's speed.
+    std::mt19937 random(kDefaultSeed);
+    int damagedWithCopy = 0, keptWithCopy = 0;
+    for (int i = 0; i < 20; i++)
+    {
+        for (const std::string& copy : copies())
+            DeleteFileA(copy.c_str());
+        RestoreOldDatabase();
+        const bool duringTheWrite = i % 2 == 1;
+        const char* stage = duringTheWrite ? ".previous" : ".installing";
+        const double span = duringTheWrite ? ends - copyWhole : copyWhole - copyBegins;
+        const double delay = std::uniform_real_distribution<double>(0, span * 1.1)(random);
+        ChildProcess run(Command());
+        while (!run.Wait(0) && named(stage).empty())
+            Sleep(0);
+        const double seen = NowMs();
+        while (!run.Wait(0) && NowMs() - seen < delay)
+            Sleep(0);
+        run.Kill();
+        ASSERT_TRUE(run.Wait(10000));
+
+        const std::string left = Describe(ContentsOf(target));
+        const std::vector<std::string> copiesLeft = copies();
+        const std::string copy = copiesLeft.empty() ? "none" : Describe(ContentsOf(copiesLeft[0]));
+        printf("run %2d: kill %6.1f ms after the copy was %s: target %s, copy %s\n", i + 1, delay,
+               duringTheWrite ? "whole" : "begun", left.c_str(), copy.c_str());
+        EXPECT_LE(copiesLeft.size(), 1u);
+        if (left != "old" && left != "new")
+        {
+            EXPECT_EQ("old", copy) << "run " << i + 1
+                                   << " damaged the target without its previous bytes aside";
+            damagedWithCopy++;
+        }
+        else if (!copiesLeft.empty())
+        {
+            EXPECT_EQ("old", copy) << "a copy is named for what it is only once it is whole";
+            keptWithCopy++;
+        }
+    }
+    fflush(stdout);
+    printf("%d runs killed with the target damaged and its previous bytes aside, %d with a copy beside an "
+           "intact target\n",
+           damagedWithCopy, keptWithCopy);
+    EXPECT_GT(damagedWithCopy, 0) << "no kill met the write in place";
+
+    // A copy that a killed run left half-made goes with the next complete run; a whole one stays.
+    RestoreOldDatabase();
+    ChildProcess complete(Command());
+    ASSERT_TRUE(complete.Wait(60000));
+    EXPECT_EQ(0u, complete.ExitCode());
+    EXPECT_EQ("new", Describe(ContentsOf(target)));
+    std::vector<std::string> names = ListFolder(folder);
+    std::erase_if(names, [](const std::string& name) { return name.find(".previous") != std::string::npos; });
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ((std::vector<std::string>{"Other.mdb", "Tarif.mdb"}), names);
 }

@@ -150,7 +150,8 @@ BOOL WINAPI WriteInPlaceFailsTwice(HANDLE file, LPCVOID data, DWORD size, LPDWOR
 {
     wchar_t name[1024] = L"";
     GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
-    if (wcsstr(name, L".previous") != nullptr || ++g_targetWrites > 2)
+    if (wcsstr(name, L".previous") != nullptr || wcsstr(name, L".installing") != nullptr ||
+        ++g_targetWrites > 2)
         return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
     kRealSystemCalls.WriteFile(file, data, size / 2, written, overlapped);
     SetLastError(ERROR_IO_DEVICE);

@@ -128,7 +128,9 @@ HANDLE WINAPI TemporaryCreationRefused(LPCWSTR name, DWORD access, DWORD share, 
     // One try may create twice (with the rights to set permissions, then without); both meet the other
     // process.
     static bool refusedThisTry;
-    if (EndsWith(name, L".installing"))
+    // The copy a write in place keeps of the previous contents, made under a temporary name too, is
+    // read as well as written.
+    if (EndsWith(name, L".installing") && !(access & GENERIC_READ))
     {
         if (access & WRITE_DAC)
             refusedThisTry = Refused();
@@ -447,7 +449,8 @@ int g_targetWrites;
 
 BOOL WINAPI FaultyWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
-    if (EndsWith(NameOf(file), L".previous"))
+    const std::wstring name = NameOf(file);
+    if (EndsWith(name, L".previous") || EndsWith(name, L".installing"))
     {
         if (!g_faults.copyFull)
             return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
