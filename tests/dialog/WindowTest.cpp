@@ -92,3 +92,99 @@ TEST_F(Window, TheWindowsIconsAndDragCursorAreTheApplicationIcon)
     EXPECT_EQ(big, drag);
     EXPECT_TRUE(minimised);
 }
+
+namespace
+{
+// A bitmap's pixels as rows from the top, three bytes each (blue, green, red).
+struct Pixels
+{
+    int cx = 0, cy = 0;
+    std::vector<BYTE> bgr;
+    const BYTE* At(int x, int y) const { return &bgr[(size_t)(y * cx + x) * 3]; }
+    // The mean of one colour over a rectangle given in fractions of the picture.
+    double Mean(int colour, double left, double top, double right, double bottom) const
+    {
+        double sum = 0;
+        int n = 0;
+        for (int y = (int)(top * cy); y < (int)(bottom * cy); y++)
+            for (int x = (int)(left * cx); x < (int)(right * cx); x++, n++)
+                sum += At(x, y)[colour];
+        return sum / n;
+    }
+};
+
+Pixels ReadPixels(HBITMAP bitmap)
+{
+    BITMAP bm = {};
+    GetObjectA(bitmap, sizeof bm, &bm);
+    Pixels p;
+    p.cx = bm.bmWidth;
+    p.cy = bm.bmHeight;
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof info.bmiHeader;
+    info.bmiHeader.biWidth = p.cx;
+    info.bmiHeader.biHeight = -p.cy; // rows from the top
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    const size_t stride = (size_t)((p.cx * 3 + 3) & ~3);
+    std::vector<BYTE> rows(stride * p.cy);
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, bitmap, 0, p.cy, rows.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    for (int y = 0; y < p.cy; y++)
+        p.bgr.insert(p.bgr.end(), rows.begin() + y * stride, rows.begin() + y * stride + p.cx * 3);
+    return p;
+}
+} // namespace
+
+// What the dialog shows at another display scale: the picture at the width asked, its height in
+// proportion, the same colours in the same places, and at twice the size no doubled pixels.
+TEST_F(Window, ThePicturesRedrawnForAScaleKeepTheirArtAndProportions)
+{
+    HBITMAP original = (HBITMAP)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BANNER),
+                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    ASSERT_NE(nullptr, original);
+    Pixels source = ReadPixels(original);
+    DeleteObject(original);
+
+    for (int cx : {495, 300, 619, 743, 990})
+    {
+        SCOPED_TRACE(cx);
+        CBitmap banner;
+        ASSERT_TRUE(banner.LoadBitmapAtWidth(IDB_BANNER, cx));
+        Pixels drawn = ReadPixels(banner.GetSafeHandle());
+        EXPECT_EQ(cx, drawn.cx);
+        EXPECT_EQ(MulDiv(60, cx, 495), drawn.cy);
+        if (cx == 495)
+        {
+            EXPECT_TRUE(drawn.bgr == source.bgr) << "at its own size the picture comes back unchanged";
+        }
+        for (int colour = 0; colour < 3; colour++)
+            for (double left = 0; left < 1; left += 0.25)
+                for (double top : {0.0, 0.5})
+                    EXPECT_NEAR(source.Mean(colour, left, top, left + 0.25, top + 0.5),
+                                drawn.Mean(colour, left, top, left + 0.25, top + 0.5), 3.0)
+                        << "colour " << colour << " at " << left << ", " << top;
+        if (cx == 990)
+        {
+            // Pixel doubling would repeat every column of the title in the next one.
+            int repeated = 0, pairs = 0;
+            for (int y = 16; y < 60; y++)
+                for (int x = 140; x < 440; x += 2, pairs++)
+                    repeated += memcmp(drawn.At(x, y), drawn.At(x + 1, y), 3) == 0;
+            EXPECT_LT(repeated, pairs / 2);
+        }
+    }
+
+    CBitmap rule;
+    ASSERT_TRUE(rule.LoadBitmapAtWidth(IDB_RULE, 743));
+    Pixels drawn = ReadPixels(rule.GetSafeHandle());
+    EXPECT_EQ(743, drawn.cx);
+    EXPECT_EQ(3, drawn.cy);
+    EXPECT_LT(drawn.Mean(1, 0, 0, 1, 0.34), drawn.Mean(1, 0, 0.67, 1, 1) - 60)
+        << "a dark line over a light one";
+
+    CBitmap missing;
+    EXPECT_FALSE(missing.LoadBitmapAtWidth(IDR_MAINFRAME, 743)) << "an icon is no bitmap";
+    EXPECT_EQ(nullptr, missing.GetSafeHandle());
+}
