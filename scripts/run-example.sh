@@ -3,13 +3,26 @@
 # machine where the host application keeps its settings: on your display when there is one (press
 # Install), otherwise under a private one (a screenshot of the dialog is saved, then the install runs
 # unattended). Then says what happened, and exits with the installer's status. Every wait has a limit.
+#
+# --scale PERCENT does all this as on a display scaled so (125, 150, 200...), in a Wine prefix of its own
+# (scripts/scaled-display.sh); the screenshot is then build/example/dialog-PERCENT.png.
 set -euo pipefail
 cd "$(dirname "$0")/.."
+scale=100
+if [ "${1:-}" = "--scale" ]; then
+    scale=${2:-}
+    case $scale in '' | *[!0-9]* | 0*)
+        echo "usage: scripts/run-example.sh [--scale PERCENT]" >&2
+        exit 2
+        ;;
+    esac
+fi
 [ -n "${QB_IN_XVFB:-}" ] || scripts/build.sh
 
 package=build/example/PricelistSetup.exe
 database=build/example/Pricelist.mdb
 screenshot=build/example/dialog.png
+[ "$scale" -eq 100 ] || screenshot=build/example/dialog-$scale.png
 
 if [ -z "${QB_IN_XVFB:-}" ] && ! { [ -n "${DISPLAY:-}" ] && timeout 10 xdpyinfo >/dev/null 2>&1; }; then
     export QB_IN_XVFB=1
@@ -17,6 +30,9 @@ if [ -z "${QB_IN_XVFB:-}" ] && ! { [ -n "${DISPLAY:-}" ] && timeout 10 xdpyinfo 
 fi
 
 source scripts/wine-env.sh
+if [ "$scale" -ne 100 ]; then
+    WINEPREFIX=$(scripts/scaled-display.sh $((scale * 96 / 100)))
+fi
 wine_start
 trap wine_stop EXIT
 if [ -n "${QB_IN_XVFB:-}" ]; then wine_windows_managed N; else wine_windows_managed Y; fi

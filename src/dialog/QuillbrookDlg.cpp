@@ -134,5 +134,6 @@ BOOL CQuillbrookDlg::OnInitDialog()
         m_btnInstall.ShowWindow(SW_HIDE);
     else
         m_btnBrowse.ShowWindow(SW_HIDE);
+    FitPicturesToWidth();
     return FALSE;
 }

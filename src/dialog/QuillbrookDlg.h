@@ -27,9 +27,10 @@ public:
 protected:
     CButton m_btnInstall;
     CButton m_btnBrowse;
-    CString m_strTargetPath; // full path of the database file to write; may be empty
-    int m_bUseSharedFolder;  // nonzero: the path is composed under the common application-data folder
-    HICON m_hIcon;           // loaded when the window first shows it
+    CString m_strTargetPath;  // full path of the database file to write; may be empty
+    int m_bUseSharedFolder;   // nonzero: the path is composed under the common application-data folder
+    HICON m_hIcon;            // loaded when the window first shows it
+    CBitmap m_bmpPictures[2]; // the banner and the rule, redrawn when the display is not at 96 dpi
 
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -45,6 +46,9 @@ protected:
     BOOL AcceptsHostCountry();
 
     BOOL ConfirmExit();
+    // Redraws the banner and the rule at the dialog's width when the system font has made it wider or
+    // narrower than they are (WindowChrome.cpp).
+    void FitPicturesToWidth();
     afx_msg void OnSysCommand(UINT nID, LPARAM lParam);
     afx_msg void OnPaint();
     afx_msg HCURSOR OnQueryDragIcon();

@@ -10,4 +10,5 @@
 #include "CDialog.h"
 #include "CMenu.h"
 #include "CPaintDC.h"
+#include "CBitmap.h"
 #include "MessageMap.h"

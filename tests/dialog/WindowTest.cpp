@@ -92,3 +92,85 @@ TEST_F(Window, TheWindowsIconsAndDragCursorAreTheApplicationIcon)
     EXPECT_EQ(big, drag);
     EXPECT_TRUE(minimised);
 }
+
+namespace
+{
+// A bitmap's pixels as 0x00RRGGBB, rows from the top.
+struct Pixels
+{
+    int cx = 0, cy = 0;
+    std::vector<DWORD> rgb;
+    // The mean of one colour (its bit shift) over cell (column, row) of a grid of 4 x 2 cells.
+    double Mean(int shift, int column, int row) const
+    {
+        double sum = 0;
+        for (int y = row * cy / 2; y < (row + 1) * cy / 2; y++)
+            for (int x = column * cx / 4; x < (column + 1) * cx / 4; x++)
+                sum += (rgb[(size_t)y * cx + x] >> shift) & 0xFF;
+        return sum / ((cx / 4) * (cy / 2));
+    }
+};
+
+Pixels ReadPixels(HBITMAP bitmap)
+{
+    BITMAP bm = {};
+    GetObjectA(bitmap, sizeof bm, &bm);
+    Pixels p{bm.bmWidth, bm.bmHeight, std::vector<DWORD>((size_t)bm.bmWidth * bm.bmHeight)};
+    BITMAPINFO info = {};
+    info.bmiHeader = {sizeof info.bmiHeader, p.cx, -p.cy, 1, 32, BI_RGB, 0, 0, 0, 0, 0};
+    HDC screen = GetDC(nullptr);
+    GetDIBits(screen, bitmap, 0, p.cy, p.rgb.data(), &info, DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
+    return p;
+}
+} // namespace
+
+// What the dialog shows at another display scale: the picture at the width asked, its height in
+// proportion, the same colours in the same places, and at twice the size no doubled pixels.
+TEST_F(Window, ThePicturesRedrawnForAScaleKeepTheirArtAndProportions)
+{
+    HBITMAP original = (HBITMAP)LoadImageA(GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDB_BANNER),
+                                           IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION);
+    ASSERT_NE(nullptr, original);
+    Pixels source = ReadPixels(original);
+    DeleteObject(original);
+
+    for (int cx : {495, 300, 619, 743, 990})
+    {
+        SCOPED_TRACE(cx);
+        CBitmap banner;
+        ASSERT_TRUE(banner.LoadBitmapAtWidth(IDB_BANNER, cx));
+        Pixels drawn = ReadPixels(banner.GetSafeHandle());
+        EXPECT_EQ(cx, drawn.cx);
+        EXPECT_EQ(MulDiv(60, cx, 495), drawn.cy);
+        if (cx == 495)
+        {
+            EXPECT_TRUE(drawn.rgb == source.rgb) << "at its own size the picture comes back unchanged";
+        }
+        for (int shift : {0, 8, 16})
+            for (int cell = 0; cell < 8; cell++)
+                EXPECT_NEAR(source.Mean(shift, cell % 4, cell / 4), drawn.Mean(shift, cell % 4, cell / 4),
+                            3.0)
+                    << "colour " << shift << ", cell " << cell;
+        if (cx == 990)
+        {
+            // Pixel doubling would repeat every column of the title in the next one.
+            int repeated = 0, pairs = 0;
+            for (int y = 16; y < 60; y++)
+                for (int x = 140; x < 440; x += 2, pairs++)
+                    repeated += drawn.rgb[y * cx + x] == drawn.rgb[y * cx + x + 1];
+            EXPECT_LT(repeated, pairs / 2);
+        }
+    }
+
+    CBitmap rule;
+    ASSERT_TRUE(rule.LoadBitmapAtWidth(IDB_RULE, 743));
+    Pixels drawn = ReadPixels(rule.GetSafeHandle());
+    EXPECT_EQ(743, drawn.cx);
+    ASSERT_EQ(3, drawn.cy);
+    EXPECT_LT(drawn.rgb[0] & 0xFF, (drawn.rgb[2 * 743] & 0xFF) - 60) << "a dark line over a light one";
+
+    CBitmap missing;
+    EXPECT_FALSE(missing.LoadBitmapAtWidth(IDR_MAINFRAME, 743)) << "an icon is no bitmap";
+    EXPECT_EQ(nullptr, missing.GetSafeHandle());
+}

@@ -1,8 +1,11 @@
-// Leaving without installing, the About box, the window menu and the minimised window.
+// Leaving without installing, the About box, the window menu, the minimised window and the pictures at
+// the display's scale.
 #include "Driver.h"
 #include "Packages.h"
 
 #include <gtest/gtest.h>
+
+#include <cstdlib>
 
 using namespace qbtest;
 
@@ -174,6 +177,57 @@ TEST_F(Chrome, MinimisingAndRestoringLeavesTheDialogWorking)
     run.SysCommand(dialog, SC_RESTORE);
     ASSERT_TRUE(WaitUntil([&] { return !IsIconic(dialog); }));
     EXPECT_TRUE(run.Running());
+
+    ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
+}
+
+// The banner and the rule reach the dialog's right edge and keep their proportions at any display scale.
+// The build's prefix runs this at 96 dpi, where they are the template's own bitmaps; tests/e2e runs it
+// again in prefixes at 144 and 192 dpi, which set QB_EXPECTED_DPI.
+TEST_F(Chrome, TheBannerAndTheRuleSpanTheDialogAtTheDisplaysScale)
+{
+    SetProcessDPIAware(); // the display's own pixels, as the installer (DPI-aware) draws them
+    HDC screen = GetDC(nullptr);
+    const int dpi = GetDeviceCaps(screen, LOGPIXELSY);
+    ReleaseDC(nullptr, screen);
+    if (const char* expected = getenv("QB_EXPECTED_DPI"))
+    {
+        ASSERT_EQ(atoi(expected), dpi) << "the prefix is not set to the scale asked";
+    }
+
+    InstallerRun run(package);
+    HWND dialog = run.Dialog();
+    ASSERT_NE(nullptr, dialog);
+    RECT client;
+    GetClientRect(dialog, &client);
+    POINT origin = {0, 0};
+    ClientToScreen(dialog, &origin);
+    if (dpi == 96)
+    {
+        EXPECT_EQ(495, client.right);
+    }
+
+    std::vector<Control> controls = Children(dialog);
+    ASSERT_EQ(7u, controls.size());
+    const struct
+    {
+        size_t index;
+        int heightAt96;
+    } pictures[] = {{2, 60}, {3, 2}};
+    for (auto picture : pictures)
+    {
+        SCOPED_TRACE(picture.index);
+        const RECT& rect = controls[picture.index].rect;
+        EXPECT_EQ(origin.x, rect.left);
+        EXPECT_EQ(origin.x + client.right, rect.right);
+        EXPECT_EQ(MulDiv(picture.heightAt96, client.right, 495), rect.bottom - rect.top);
+    }
+    // Drawn to the edge, not only sized to it: the banner's last column is its dark teal.
+    const RECT& banner = controls[2].rect;
+    screen = GetDC(nullptr);
+    COLORREF edge = GetPixel(screen, banner.right - 1, (banner.top + banner.bottom) / 2);
+    ReleaseDC(nullptr, screen);
+    EXPECT_LT(GetRValue(edge) + GetGValue(edge) + GetBValue(edge), 3 * 128) << std::hex << edge;
 
     ASSERT_TRUE(run.LeaveAnsweringYes(dialog));
 }
