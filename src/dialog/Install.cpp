@@ -58,6 +58,8 @@ CString FolderOf(const CString& strPath)
 // is loaded only when one is missing.
 void CreateFolderWithParents(const CString& strFolder)
 {
+    if (strFolder.IsEmpty())
+        return;
     DWORD dwAttributes = ::GetFileAttributesA(strFolder);
     if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
         return;

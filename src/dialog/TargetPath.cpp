@@ -3,6 +3,7 @@
 #include "package/PackageIds.h"
 #include "platform/CFileDialog.h"
 #include "platform/LibraryFunction.h"
+#include "platform/RunLog.h"
 #include "registry/HostRegistry.h"
 
 #include <shlobj.h>
@@ -55,9 +56,13 @@ void CQuillbrookDlg::OnBrowse()
                     "MDB files(*.mdb)|*.mdb||", this, 0, TRUE);
     dlg.GetOFN().lpstrInitialDir = strFolder;
     if (dlg.DoModal() != IDOK)
+    {
+        AfxLog("save dialog: no file chosen");
         return;
+    }
 
     m_strTargetPath = dlg.GetPathName();
+    AfxLog("save dialog: %s chosen", (const char*)m_strTargetPath);
     UpdateData(FALSE);
     m_btnInstall.ShowWindow(SW_SHOW);
 }

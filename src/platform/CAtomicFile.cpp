@@ -73,7 +73,8 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
     m_pszFinal = LongFullPath(pszTarget);
     if (m_pszFinal == NULL || !IsFilePath(m_pszFinal))
     {
-        AfxLog("the target is not a file on a disk (a device or a named stream)");
+        AfxLog(m_pszFinal == NULL ? "the target names no file"
+                                  : "the target is not a file on a disk (a device or a named stream)");
         return Refuse(ERROR_INVALID_NAME, pError);
     }
 
