@@ -145,6 +145,11 @@ std::string FixedExecutable()
     return qbtest::BinDir() + "\\Quillbrook.exe";
 }
 
+std::string FixtureBase(int bits)
+{
+    return qbtest::BinDir() + "\\pack_fixture_base" + std::to_string(bits) + ".exe";
+}
+
 std::string ExampleDatabase()
 {
     return qbtest::BinDir() + "\\..\\example\\Pricelist.mdb";

@@ -39,6 +39,8 @@ ResourceEntry FindEntry(const Bytes& file, const wchar_t* type, UINT id);
 
 void MakeDatabase(const std::string& path, size_t size, unsigned seed);
 std::string FixedExecutable();
+// The unaligned, unstripped base of either kind of image: 32 (PE32) or 64 (PE32+).
+std::string FixtureBase(int bits);
 std::string ExampleDatabase();
 std::string ExamplePackage();
 } // namespace packtest

@@ -25,9 +25,9 @@ protected:
         MakeDatabase(database, 64 * 1024, 7);
     }
 
-    ToolRun Pack(std::vector<std::wstring> args)
+    ToolRun Pack(std::vector<std::wstring> args, const std::string& base = FixedExecutable())
     {
-        args.insert(args.begin(), {L"--base", Widen(FixedExecutable()), L"--out", Widen(package)});
+        args.insert(args.begin(), {L"--base", Widen(base), L"--out", Widen(package)});
         return RunTool(L"quillbrook-pack", args);
     }
 
@@ -43,22 +43,32 @@ protected:
     const std::string database = dir / "Tarif.mdb";
 };
 
+// On both kinds of image, whichever this build makes.
 TEST_F(PackTool, StoresEachOptionsEntryExactly)
 {
-    ToolRun run = Pack({L"--database", Widen(database), L"--settings-key",
-                        L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan", L"--path-value", kAccentedPath,
-                        L"--shared-folder", L"1", L"--country-key", L"", L"--date", L"2024-01-09",
-                        L"--country", L"BE"});
-    ASSERT_EQ(run.exitCode, 0u) << run.err;
-    EXPECT_EQ(run.err, "");
+    for (const std::string& base : {FixedExecutable(), FixtureBase(32), FixtureBase(64)})
+    {
+        SCOPED_TRACE(base);
+        ToolRun run = Pack({L"--database", Widen(database), L"--settings-key",
+                            L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan", L"--path-value",
+                            kAccentedPath, L"--shared-folder", L"1", L"--country-key", L"", L"--date",
+                            L"2024-01-09", L"--country", L"BE"},
+                           base);
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_EQ(run.err, "");
 
-    EXPECT_EQ(ReadEntry(package, L"MDB", 129), qbtest::ReadFileBytes(database));
-    EXPECT_EQ(ReadEntry(package, L"REG", 136), TextBytes(L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan"));
-    EXPECT_EQ(ReadEntry(package, L"REG", 137), TextBytes(kAccentedPath));
-    EXPECT_EQ(ReadEntry(package, L"REG", 138), (Bytes{1, 0, 0, 0}));
-    EXPECT_EQ(ReadEntry(package, L"REG", 139), (Bytes{0, 0})) << "an empty text is its NUL alone";
-    EXPECT_EQ(ReadEntry(package, L"REG", 140), TextBytes(L"2024-01-09"));
-    EXPECT_EQ(ReadEntry(package, L"REG", 141), TextBytes(L"BE"));
+        EXPECT_EQ(ReadEntry(package, L"MDB", 129), qbtest::ReadFileBytes(database));
+        EXPECT_EQ(ReadEntry(package, L"REG", 136),
+                  TextBytes(L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan"));
+        EXPECT_EQ(ReadEntry(package, L"REG", 137), TextBytes(kAccentedPath));
+        EXPECT_EQ(ReadEntry(package, L"REG", 138), (Bytes{1, 0, 0, 0}));
+        EXPECT_EQ(ReadEntry(package, L"REG", 139), (Bytes{0, 0})) << "an empty text is its NUL alone";
+        EXPECT_EQ(ReadEntry(package, L"REG", 140), TextBytes(L"2024-01-09"));
+        EXPECT_EQ(ReadEntry(package, L"REG", 141), TextBytes(L"BE"));
+        const ToolRun shown = RunTool(L"quillbrook-pack", {L"--show", Widen(package)});
+        EXPECT_EQ(shown.exitCode, 0u) << shown.err;
+        EXPECT_NE(shown.out.find(": matches\r\n"), std::string::npos) << shown.out;
+    }
 }
 
 TEST_F(PackTool, LeavesOutTheEntriesOfOptionsLeftOut)
@@ -361,28 +371,6 @@ Bytes Put(Bytes file, size_t at, DWORD value, size_t width)
 // Packages arrive cut short or with bytes changed; whatever the generator reads, it checks first.
 TEST_F(PackTool, RefusesDamagedFilesInOneLineWithoutReadingPastThem)
 {
-    const Bytes fixed = qbtest::ReadFileBytes(FixedExecutable());
-    const size_t nt = ((const IMAGE_DOS_HEADER*)fixed.data())->e_lfanew;
-    const size_t root = ResourceRootOffset(fixed);
-    const size_t dataEntry = FindEntry(fixed, L"SUM", 142).dataEntryOffset;
-    const struct
-    {
-        const char* what;
-        Bytes file;
-    } cases[] = {
-        {"cut short in its headers", Bytes(fixed.begin(), fixed.begin() + 300)},
-        {"cut short in its resources", Bytes(fixed.begin(), fixed.begin() + root + 64)},
-        {"cut short by one byte", Bytes(fixed.begin(), fixed.end() - 1)},
-        {"headers past its end", Put(fixed, offsetof(IMAGE_DOS_HEADER, e_lfanew), 0x7FFFFFF0, 4)},
-        {"a section table beyond its headers", Put(fixed, nt + 6, 0xFFFF, 2)},
-        {"an unknown optional header", Put(fixed, nt + 24, 0x0107, 2)},
-        {"65535 resource types", Put(fixed, root + 14, 0xFFFF, 2)},
-        {"a type name outside the tree", Put(fixed, root + 16, 0xFFFFFFF0, 4)},
-        {"a type leading outside the tree", Put(fixed, root + 20, 0xFFFFFFF0, 4)},
-        {"entry data outside the sections", Put(fixed, dataEntry, 0xFFFFF000, 4)},
-        {"entry data past its section", Put(fixed, dataEntry + 4, 0x7FFFFFFF, 4)},
-        {"not an executable", qbtest::ReadFileBytes(database)},
-    };
     auto expectRefused = [&](const ToolRun& run) {
         EXPECT_EQ(run.exitCode, 1u);
         EXPECT_EQ(run.out, "");
@@ -390,14 +378,41 @@ TEST_F(PackTool, RefusesDamagedFilesInOneLineWithoutReadingPastThem)
         EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
     };
     const std::wstring damaged = Widen(dir / "damaged.exe");
-    for (const auto& c : cases)
+    // Each kind of image, as the linker lays it out for this build and as the other toolchain leaves it.
+    for (const std::string& base : {FixedExecutable(), FixtureBase(32), FixtureBase(64)})
     {
-        SCOPED_TRACE(c.what);
-        qbtest::WriteFileBytes(dir / "damaged.exe", c.file);
-        expectRefused(RunTool(L"quillbrook-pack", {L"--show", damaged}));
-        expectRefused(
-            RunTool(L"quillbrook-pack", {L"--base", damaged, L"--out", Widen(package), L"--date", L"x"}));
-        EXPECT_TRUE(qbtest::ListFolder(outDir).empty());
+        const Bytes file = qbtest::ReadFileBytes(base);
+        const size_t nt = ((const IMAGE_DOS_HEADER*)file.data())->e_lfanew;
+        const size_t root = ResourceRootOffset(file);
+        const size_t dataEntry =
+            ReadResourceTree(PeImage(file.data(), file.size(), L"base")).at(0).dataEntryOffset;
+        const struct
+        {
+            const char* what;
+            Bytes file;
+        } cases[] = {
+            {"cut short in its headers", Bytes(file.begin(), file.begin() + 300)},
+            {"cut short in its resources", Bytes(file.begin(), file.begin() + root + 64)},
+            {"cut short by one byte", Bytes(file.begin(), file.end() - 1)},
+            {"headers past its end", Put(file, offsetof(IMAGE_DOS_HEADER, e_lfanew), 0x7FFFFFF0, 4)},
+            {"a section table beyond its headers", Put(file, nt + 6, 0xFFFF, 2)},
+            {"an unknown optional header", Put(file, nt + 24, 0x0107, 2)},
+            {"65535 resource types", Put(file, root + 14, 0xFFFF, 2)},
+            {"a type name outside the tree", Put(file, root + 16, 0xFFFFFFF0, 4)},
+            {"a type leading outside the tree", Put(file, root + 20, 0xFFFFFFF0, 4)},
+            {"entry data outside the sections", Put(file, dataEntry, 0xFFFFF000, 4)},
+            {"entry data past its section", Put(file, dataEntry + 4, 0x7FFFFFFF, 4)},
+            {"not an executable", qbtest::ReadFileBytes(database)},
+        };
+        for (const auto& c : cases)
+        {
+            SCOPED_TRACE(testing::Message() << base << ": " << c.what);
+            qbtest::WriteFileBytes(dir / "damaged.exe", c.file);
+            expectRefused(RunTool(L"quillbrook-pack", {L"--show", damaged}));
+            expectRefused(
+                RunTool(L"quillbrook-pack", {L"--base", damaged, L"--out", Widen(package), L"--date", L"x"}));
+            EXPECT_TRUE(qbtest::ListFolder(outDir).empty());
+        }
     }
 
     // Damage at random in the example package: cut short, it is refused; with bytes changed in its headers

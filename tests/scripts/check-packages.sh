@@ -72,12 +72,16 @@ objdump_accepts "$work/Large.exe"
 wrestool_lists "$work/Large.exe" MDB:129:25165824 REG:138:4
 check_pe "$work/Large.exe" --entry MDB:129:25165824 --payload "$work/Large.mdb"
 
-echo "A package stamped on an unstripped base with 512-byte file alignment"
-wine_run "$build/bin/quillbrook-pack.exe" --base "$build/bin/pack_fixture_base.exe" --out "$work/Fixture.exe" \
-    --database "$build/example/Pricelist.mdb" --date 2024-01-09 >/dev/null
-objdump_accepts "$work/Fixture.exe"
-grep -q "\.debug_info" "$work/objdump.out" || fail "objdump lost the long section names of the fixture"
-check_pe "$work/Fixture.exe" --entry MDB:129:704512 --entry REG:140:22
+echo "Packages stamped on unstripped bases with 512-byte file alignment, PE32 and PE32+"
+for bits in 32 64; do
+    wine_run "$build/bin/quillbrook-pack.exe" --base "$build/bin/pack_fixture_base$bits.exe" \
+        --out "$work/Fixture$bits.exe" --database "$build/example/Pricelist.mdb" --date 2024-01-09 >/dev/null
+    objdump_accepts "$work/Fixture$bits.exe"
+    grep -q "\.debug_info" "$work/objdump.out" || fail "objdump lost the long section names of the fixture"
+    check_pe "$work/Fixture$bits.exe" --entry MDB:129:704512 --entry REG:140:22
+done
+grep -q "file format pei-i386" <(x86_64-w64-mingw32-objdump -f "$work/Fixture32.exe") ||
+    fail "the 32-bit fixture's package is not PE32"
 
 echo "The large package, signed with a throwaway certificate"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbrook Test Publisher" \

@@ -180,6 +180,9 @@ std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries)
 std::wstring DescribePackage(const std::wstring& path)
 {
     PackageFile file(path, L"the package");
+    // Not read by the installer, but a table cut short means the file is.
+    size_t symbolsAt, symbolsLength;
+    file.image().SymbolTable(&symbolsAt, &symbolsLength);
     std::vector<ResourceEntry> entries = file.Entries(kPayloadType);
     for (const wchar_t* type : {kSettingType, kIntegrityType})
         for (const ResourceEntry& entry : file.Entries(type))
