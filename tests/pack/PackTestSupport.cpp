@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace packtest
 {
 namespace
@@ -131,6 +133,20 @@ ResourceEntry FindEntry(const Bytes& file, const wchar_t* type, UINT id)
             return entry;
     ADD_FAILURE() << "no entry " << id;
     return ResourceEntry{};
+}
+
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();)
+    {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        if (!lines.back().empty() && lines.back().back() == '\r')
+            lines.back().pop_back();
+        at = end + 1;
+    }
+    return lines;
 }
 
 void MakeDatabase(const std::string& path, size_t size, unsigned seed)

@@ -43,6 +43,18 @@ protected:
     const std::string database = dir / "Tarif.mdb";
 };
 
+// A refusal: its status, nothing on the output, and one whole line on the error output that names why.
+void ExpectRefusal(const ToolRun& run, DWORD status, const char* reason)
+{
+    EXPECT_EQ(run.exitCode, status) << run.err;
+    EXPECT_EQ(run.out, "");
+    const std::vector<std::string> lines = Lines(run.err);
+    ASSERT_EQ(lines.size(), 1u) << run.err;
+    EXPECT_EQ(lines[0].rfind("quillbrook-pack: ", 0), 0u) << run.err;
+    EXPECT_NE(lines[0].find(reason), std::string::npos) << "no \"" << reason << "\" in " << run.err;
+    EXPECT_TRUE(run.err.ends_with("\r\n")) << run.err;
+}
+
 // On both kinds of image, whichever this build makes.
 TEST_F(PackTool, StoresEachOptionsEntryExactly)
 {
@@ -97,7 +109,7 @@ TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
         std::vector<const char*> warnings; // one line each
     } cases[] = {
         {"registry mode, a date only",
-         {L"--shared-folder", L"0", L"--date", L"x"},
+         {L"--shared-folder", L"0", L"--date", L"2024-01-09"},
          {"no --database: the package has no payload", "no --settings-key: no target path is known",
           "no --country-key: no country check is made and no date is stored",
           "no --country: no country check is made"}},
@@ -115,7 +127,7 @@ TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
           "no --country-key: no date is stored", "no --date: no date is stored"}},
         {"the flag given raw",
          {L"--raw", L"REG:138=" + RawFile("flag", {0, 0, 1, 0}), L"--database", db, L"--settings-key", L"K",
-          L"--path-value", L"P", L"--country-key", L"C", L"--date", L"x"},
+          L"--path-value", L"P", L"--country-key", L"C", L"--date", L"2024-01-09"},
          {}},
     };
     for (const auto& c : cases)
@@ -125,10 +137,10 @@ TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         for (const char* warning : c.warnings)
             EXPECT_NE(run.err.find(warning), std::string::npos) << warning << "\n" << run.err;
-        size_t lines = 0;
-        for (size_t at = 0; at < run.err.size(); at = run.err.find('\n', at) + 1, lines++)
-            EXPECT_EQ(run.err.compare(at, 30, "quillbrook-pack: warning: no -"), 0) << run.err;
-        EXPECT_EQ(lines, c.warnings.size()) << run.err;
+        const std::vector<std::string> lines = Lines(run.err);
+        for (const std::string& line : lines)
+            EXPECT_EQ(line.rfind("quillbrook-pack: warning: no -", 0), 0u) << run.err;
+        EXPECT_EQ(lines.size(), c.warnings.size()) << run.err;
     }
 }
 
@@ -180,6 +192,9 @@ TEST_F(PackTool, ShowListsEveryEntryOfTheExamplePackage)
              "REG 141  REG_COUNTRY_CODE                6 bytes  \"BE\"\r\n",
              "SUM 142  SUM_INTEGRITY                   8 bytes  version 1, checksum 71FA833C: matches\r\n",
              "All 7 entries are present.\r\n",
+             // As sha256sum gives it for the sample database of seed 1.
+             "Database SHA-256: 9ff173906ced7e9482d787d89afb2f7e2b96d944cce2846d2784252b22676dc1\r\n",
+             "Authenticode signature: absent\r\n",
          })
         EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
 }
@@ -192,7 +207,9 @@ TEST_F(PackTool, ShowDecodesAccentsAndNamesWhatIsAbsentOrBreaksTheRules)
     ASSERT_EQ(made.exitCode, 0u) << made.err;
 
     ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(package)});
-    ASSERT_EQ(run.exitCode, 0u) << run.err;
+    EXPECT_EQ(run.exitCode, 3u) << "no payload";
+    EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+    EXPECT_NE(run.err.find("carries no database"), std::string::npos) << run.err;
     for (const std::string& text : {
              Utf8(L"REG 137  REG_PATH_VALUE                 42 bytes  \"" + kAccentedPath + L"\"\r\n"),
              std::string("MDB 129  MDB_DATABASE               absent: the installer will report the package "
@@ -206,7 +223,8 @@ TEST_F(PackTool, ShowDecodesAccentsAndNamesWhatIsAbsentOrBreaksTheRules)
         EXPECT_NE(run.out.find(text), std::string::npos) << text << run.out;
 }
 
-// Bytes changed in a stamped package, where the generator's own reading of the resource tree finds them.
+// Bytes changed in a stamped package, where the generator's own reading of the resource tree finds them:
+// --show, the release check, fails on each package the installer would refuse.
 TEST_F(PackTool, ShowSaysWhetherThePackageMatchesItsIntegrityEntry)
 {
     ASSERT_EQ(Pack({L"--database", Widen(database), L"--date", L"2024-01-09"}).exitCode, 0u);
@@ -218,6 +236,13 @@ TEST_F(PackTool, ShowSaysWhetherThePackageMatchesItsIntegrityEntry)
     const size_t name =
         std::search(made.begin() + ResourceRootOffset(made), made.end(), typeName.begin(), typeName.end()) -
         made.begin();
+    // A certificate table said to run past the end of the file, as in a signed package cut short.
+    const size_t certificates =
+        PeImage(made.data(), made.size(), L"package").DirectoryOffset(IMAGE_DIRECTORY_ENTRY_SECURITY);
+    std::vector<std::pair<size_t, BYTE>> cutShort;
+    for (size_t i = 0; i < 4; i++)
+        cutShort.insert(cutShort.end(), {{certificates + i, (BYTE)((made.size() - 16) >> (8 * i))},
+                                         {certificates + 4 + i, (BYTE)(i == 1)}});
 
     const std::string line = "SUM 142  SUM_INTEGRITY     ";
     const struct
@@ -225,16 +250,28 @@ TEST_F(PackTool, ShowSaysWhetherThePackageMatchesItsIntegrityEntry)
         const char* what;
         std::vector<std::pair<size_t, BYTE>> changes;
         const char* verdict;
+        const char* refusal; // null: --show ends with status 0
     } cases[] = {
-        {"as made", {}, "matches"},
-        {"a payload byte", {{payload, (BYTE)~made[payload]}}, "does NOT match: the package is damaged"},
-        {"a setting byte", {{date, '3'}}, "does NOT match: the package is damaged"},
-        {"the checksum", {{sum + 7, (BYTE)~made[sum + 7]}}, "does NOT match: the package is damaged"},
-        {"the version", {{sum + 3, 2}}, "does NOT match: the package is damaged"},
+        {"as made", {}, "matches", nullptr},
+        {"a payload byte",
+         {{payload, (BYTE)~made[payload]}},
+         "does NOT match: the package is damaged",
+         "damaged"},
+        {"a setting byte", {{date, '3'}}, "does NOT match: the package is damaged", "damaged"},
+        {"the checksum",
+         {{sum + 7, (BYTE)~made[sum + 7]}},
+         "does NOT match: the package is damaged",
+         "damaged"},
+        {"the version", {{sum + 3, 2}}, "does NOT match: the package is damaged", "damaged"},
         {"the placeholder",
          {{sum + 3, 0}, {sum + 4, 0}, {sum + 5, 0}, {sum + 6, 0}, {sum + 7, 0}},
-         "not stamped (placeholder): the installer does not check this package"},
-        {"the type renamed", {{name + 6, 'N'}}, "absent: the installer refuses this package"},
+         "not stamped (placeholder): the installer does not check this package",
+         nullptr},
+        {"the type renamed",
+         {{name + 6, 'N'}},
+         "absent: the installer refuses this package",
+         "no integrity entry"},
+        {"a certificate table cut short", cutShort, "matches", "certificate table"},
     };
     for (const auto& c : cases)
     {
@@ -244,7 +281,14 @@ TEST_F(PackTool, ShowSaysWhetherThePackageMatchesItsIntegrityEntry)
             damaged.at(at) = value;
         qbtest::WriteFileBytes(dir / "damaged.exe", damaged);
         ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(dir / "damaged.exe")});
-        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        EXPECT_EQ(run.exitCode, c.refusal ? 3u : 0u) << run.err;
+        if (c.refusal)
+        {
+            EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+            EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+        }
+        else
+            EXPECT_EQ(run.err, "");
         const size_t at = run.out.find(line);
         ASSERT_NE(at, std::string::npos) << run.out;
         EXPECT_NE(run.out.substr(at, run.out.find("\r\n", at) - at).find(c.verdict), std::string::npos)
@@ -316,45 +360,76 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
     ASSERT_TRUE(SetFilePointerEx(sparse, size, nullptr, FILE_BEGIN) && SetEndOfFile(sparse));
     CloseHandle(sparse);
 
-    const struct
+    struct Case
     {
         const char* what;
+        DWORD status;
+        std::string reason;
         std::vector<std::wstring> args;
-    } cases[] = {
-        {"database over 1 GiB", {L"--base", base, L"--out", out, L"--database", huge, L"--force"}},
-        {"raw entry over 1 GiB", {L"--base", base, L"--out", out, L"--raw", L"BIG:1=" + huge}},
-        {"missing base", {L"--base", Widen(dir / "missing.exe"), L"--out", out, L"--database", db}},
-        {"base that is no executable", {L"--base", db, L"--out", out, L"--database", db}},
-        {"base that is a package", {L"--base", Widen(ExamplePackage()), L"--out", out, L"--database", db}},
-        {"base refused after stamping", {L"--base", debugBase, L"--out", out, L"--database", db}},
-        {"missing database", {L"--base", base, L"--out", out, L"--database", Widen(dir / "missing.mdb")}},
-        {"database held open", {L"--base", base, L"--out", out, L"--database", held}},
-        {"missing output folder", {L"--base", base, L"--out", Widen(dir / "none\\P.exe"), L"--database", db}},
-        {"flag of 2", {L"--base", base, L"--out", out, L"--shared-folder", L"2"}},
-        {"unknown option", {L"--base", base, L"--out", out, L"--colour", L"blue"}},
-        {"option without its value", {L"--base", base, L"--out", out, L"--date"}},
-        {"stray argument", {L"--base", base, L"--out", out, L"2024-01-09"}},
-        {"raw without an id", {L"--base", base, L"--out", out, L"--raw", L"REG=" + db}},
-        {"raw with id 0", {L"--base", base, L"--out", out, L"--raw", L"REG:0=" + db}},
-        {"raw with id 65536", {L"--base", base, L"--out", out, L"--raw", L"REG:65536=" + db}},
-        {"raw with a numeric type", {L"--base", base, L"--out", out, L"--raw", L"10:1=" + db}},
-        {"raw without a file", {L"--base", base, L"--out", out, L"--raw", L"REG:140="}},
-        {"entry given twice", {L"--base", base, L"--out", out, L"--date", L"x", L"--raw", L"REG:140=" + db}},
-        {"show with more", {L"--show", out, L"--base", base}},
-        {"no base", {L"--out", out, L"--database", db}},
+    };
+    std::vector<Case> cases = {
+        {"database over 1 GiB",
+         1,
+         "larger than 1 GiB",
+         {L"--base", base, L"--out", out, L"--database", huge, L"--force"}},
+        {"raw entry over 1 GiB",
+         1,
+         "larger than 1 GiB",
+         {L"--base", base, L"--out", out, L"--raw", L"BIG:1=" + huge}},
+        {"missing base",
+         1,
+         "cannot read the base",
+         {L"--base", Widen(dir / "missing.exe"), L"--out", out, L"--database", db}},
+        {"base that is no executable", 1, "no MZ header", {L"--base", db, L"--out", out, L"--database", db}},
+        {"base that is a package",
+         1,
+         "already carries package entries",
+         {L"--base", Widen(ExamplePackage()), L"--out", out, L"--database", db}},
+        {"base refused after stamping",
+         1,
+         "has a debug directory",
+         {L"--base", debugBase, L"--out", out, L"--database", db}},
+        {"missing database",
+         1,
+         "cannot read the database",
+         {L"--base", base, L"--out", out, L"--database", Widen(dir / "missing.mdb")}},
+        {"database held open",
+         1,
+         "cannot read the database",
+         {L"--base", base, L"--out", out, L"--database", held}},
+        {"missing output folder",
+         1,
+         "cannot create a file in",
+         {L"--base", base, L"--out", Widen(dir / "none\\P.exe"), L"--database", db}},
+        {"flag of 2", 2, "takes 0 or 1", {L"--base", base, L"--out", out, L"--shared-folder", L"2"}},
+        {"unknown option",
+         2,
+         "unknown option --colour",
+         {L"--base", base, L"--out", out, L"--colour", L"blue"}},
+        {"option without its value", 2, "--date needs a value", {L"--base", base, L"--out", out, L"--date"}},
+        {"stray argument", 2, "unexpected argument", {L"--base", base, L"--out", out, L"2024-01-09"}},
+        {"raw without an id", 2, "TYPE:ID=FILE", {L"--base", base, L"--out", out, L"--raw", L"REG=" + db}},
+        {"raw with id 0", 2, "from 1 to 65535", {L"--base", base, L"--out", out, L"--raw", L"REG:0=" + db}},
+        {"raw with id 65536",
+         2,
+         "from 1 to 65535",
+         {L"--base", base, L"--out", out, L"--raw", L"REG:65536=" + db}},
+        {"raw with a numeric type",
+         2,
+         "must be a name",
+         {L"--base", base, L"--out", out, L"--raw", L"10:1=" + db}},
+        {"raw without a file", 2, "names no file", {L"--base", base, L"--out", out, L"--raw", L"REG:140="}},
+        {"entry given twice",
+         2,
+         "already gives",
+         {L"--base", base, L"--out", out, L"--date", L"2024-01-09", L"--raw", L"REG:140=" + db}},
+        {"show with more", 2, "takes no other option", {L"--show", out, L"--base", base}},
+        {"no base", 2, "--base is missing", {L"--out", out, L"--database", db}},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
-        ToolRun run = RunTool(L"quillbrook-pack", c.args);
-        EXPECT_NE(run.exitCode, 0u);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err.rfind("quillbrook-pack: ", 0), 0u) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-        if (std::strstr(c.what, "1 GiB"))
-        {
-            EXPECT_NE(run.err.find("larger than 1 GiB"), std::string::npos) << run.err;
-        }
+        ExpectRefusal(RunTool(L"quillbrook-pack", c.args), c.status, c.reason.c_str());
         EXPECT_EQ(qbtest::ListFolder(outDir), std::vector<std::string>{"PricelistSetup.exe"});
         EXPECT_EQ(qbtest::ReadFileBytes(package), previous);
     }
@@ -371,13 +446,6 @@ Bytes Put(Bytes file, size_t at, DWORD value, size_t width)
 // Packages arrive cut short or with bytes changed; whatever the generator reads, it checks first.
 TEST_F(PackTool, RefusesDamagedFilesInOneLineWithoutReadingPastThem)
 {
-    auto expectRefused = [&](const ToolRun& run) {
-        EXPECT_EQ(run.exitCode, 1u);
-        EXPECT_EQ(run.out, "");
-        EXPECT_EQ(run.err.rfind("quillbrook-pack: ", 0), 0u) << run.err;
-        EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
-    };
-    const std::wstring damaged = Widen(dir / "damaged.exe");
     // Each kind of image, as the linker lays it out for this build and as the other toolchain leaves it.
     for (const std::string& base : {FixedExecutable(), FixtureBase(32), FixtureBase(64)})
     {
@@ -390,33 +458,38 @@ TEST_F(PackTool, RefusesDamagedFilesInOneLineWithoutReadingPastThem)
         {
             const char* what;
             Bytes file;
+            const char* reason;
         } cases[] = {
-            {"cut short in its headers", Bytes(file.begin(), file.begin() + 300)},
-            {"cut short in its resources", Bytes(file.begin(), file.begin() + root + 64)},
-            {"cut short by one byte", Bytes(file.begin(), file.end() - 1)},
-            {"headers past its end", Put(file, offsetof(IMAGE_DOS_HEADER, e_lfanew), 0x7FFFFFF0, 4)},
-            {"a section table beyond its headers", Put(file, nt + 6, 0xFFFF, 2)},
-            {"an unknown optional header", Put(file, nt + 24, 0x0107, 2)},
-            {"65535 resource types", Put(file, root + 14, 0xFFFF, 2)},
-            {"a type name outside the tree", Put(file, root + 16, 0xFFFFFFF0, 4)},
-            {"a type leading outside the tree", Put(file, root + 20, 0xFFFFFFF0, 4)},
-            {"entry data outside the sections", Put(file, dataEntry, 0xFFFFF000, 4)},
-            {"entry data past its section", Put(file, dataEntry + 4, 0x7FFFFFFF, 4)},
-            {"not an executable", qbtest::ReadFileBytes(database)},
+            {"cut short in its headers", Bytes(file.begin(), file.begin() + 300), "cut short"},
+            {"cut short in its resources", Bytes(file.begin(), file.begin() + root + 64), "beyond the end"},
+            {"cut short by one byte", Bytes(file.begin(), file.end() - 1), "beyond the end"},
+            {"headers past its end", Put(file, offsetof(IMAGE_DOS_HEADER, e_lfanew), 0x7FFFFFF0, 4),
+             "cut short"},
+            {"a section table beyond its headers", Put(file, nt + 6, 0xFFFF, 2), "section table"},
+            {"an unknown optional header", Put(file, nt + 24, 0x0107, 2), "neither a PE32 nor a PE32+"},
+            {"65535 resource types", Put(file, root + 14, 0xFFFF, 2), "damaged resource tree"},
+            {"a type name outside the tree", Put(file, root + 16, 0xFFFFFFF0, 4), "damaged resource tree"},
+            {"a type leading outside the tree", Put(file, root + 20, 0xFFFFFFF0, 4), "damaged resource tree"},
+            {"entry data outside the sections", Put(file, dataEntry, 0xFFFFF000, 4), "outside the sections"},
+            {"entry data past its section", Put(file, dataEntry + 4, 0x7FFFFFFF, 4), "beyond its section"},
+            {"not an executable", qbtest::ReadFileBytes(database), "no MZ header"},
         };
+        const std::wstring damaged = Widen(dir / "damaged.exe");
         for (const auto& c : cases)
         {
             SCOPED_TRACE(testing::Message() << base << ": " << c.what);
             qbtest::WriteFileBytes(dir / "damaged.exe", c.file);
-            expectRefused(RunTool(L"quillbrook-pack", {L"--show", damaged}));
-            expectRefused(
-                RunTool(L"quillbrook-pack", {L"--base", damaged, L"--out", Widen(package), L"--date", L"x"}));
+            ExpectRefusal(RunTool(L"quillbrook-pack", {L"--show", damaged}), 1, c.reason);
+            ExpectRefusal(RunTool(L"quillbrook-pack",
+                                  {L"--base", damaged, L"--out", Widen(package), L"--date", L"2024-01-09"}),
+                          1, c.reason);
             EXPECT_TRUE(qbtest::ListFolder(outDir).empty());
         }
     }
 
     // Damage at random in the example package: cut short, it is refused; with bytes changed in its headers
-    // or its tree, it is refused in one line or listed.
+    // or its tree, it is refused in one line, or listed and found damaged, or listed.
+    const std::wstring damaged = Widen(dir / "damaged.exe");
     const Bytes example = qbtest::ReadFileBytes(ExamplePackage());
     const size_t exampleRoot = ResourceRootOffset(example);
     std::mt19937 random(2026);
@@ -431,8 +504,13 @@ TEST_F(PackTool, RefusesDamagedFilesInOneLineWithoutReadingPastThem)
         SCOPED_TRACE(testing::Message() << "copy " << i << (cut ? ", cut short" : ""));
         qbtest::WriteFileBytes(dir / "damaged.exe", copy);
         const ToolRun run = RunTool(L"quillbrook-pack", {L"--show", damaged});
-        if (cut || run.exitCode != 0)
-            expectRefused(run);
+        if (cut || run.exitCode == 1)
+            ExpectRefusal(run, 1, "the package ");
+        else if (run.exitCode != 0)
+        {
+            EXPECT_EQ(run.exitCode, 3u);
+            EXPECT_EQ(Lines(run.err).size(), 1u) << run.err;
+        }
     }
 }
 
@@ -443,8 +521,8 @@ TEST_F(PackTool, RefusesToWriteOverItsBase)
     qbtest::WriteFileBytes(base, original);
     for (const std::string& out : {base, dir / "QUILLBROOK.EXE", dir / "out\\..\\Quillbrook.exe"})
     {
-        ToolRun run =
-            RunTool(L"quillbrook-pack", {L"--base", Widen(base), L"--out", Widen(out), L"--date", L"x"});
+        ToolRun run = RunTool(L"quillbrook-pack",
+                              {L"--base", Widen(base), L"--out", Widen(out), L"--date", L"2024-01-09"});
         EXPECT_EQ(run.exitCode, 2u) << out;
         EXPECT_NE(run.err.find("names the base itself"), std::string::npos) << run.err;
     }
