@@ -55,7 +55,28 @@ void ExpectRefusal(const ToolRun& run, DWORD status, const char* reason)
     EXPECT_TRUE(run.err.ends_with("\r\n")) << run.err;
 }
 
-// On both kinds of image, whichever this build makes.
+// Settings a publisher can mistype that the installer would take and then install wrongly everywhere,
+// and the words that say why each is refused.
+const struct
+{
+    const wchar_t* option;
+    const wchar_t* value;
+    const char* reason;
+} kRefusedSettings[] = {
+    {L"--date", L"next tuesday", "YYYY-MM-DD"},
+    {L"--date", L"2023-02-29", "YYYY-MM-DD"},
+    {L"--date", L"2024-1-9", "YYYY-MM-DD"},
+    {L"--country", L"Belgium", "two or three letters"},
+    {L"--country", L"BE ", "two or three letters"},
+    {L"--country-key", L"HKLM\\SOFTWARE\\Halvero\\dravik\\Bel\\", "hive name HKLM"},
+    {L"--country-key", L"hkey_local_machine\\SOFTWARE\\Halvero\\", "hive name hkey_local_machine"},
+    {L"--country-key", L"HKEY_CURRENT_USER\\SOFTWARE\\Halvero\\", "hive name HKEY_CURRENT_USER"},
+    {L"--settings-key", L"HKEY_CURRENT_USER\\SOFTWARE\\Halvero\\dravik", "hive name HKEY_CURRENT_USER"},
+    {L"--settings-key", L"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvero\\dravik", "hive name HKEY_LOCAL_MACHINE"},
+    {L"--settings-key", L"HKLM:\\SOFTWARE\\Halvero", "hive name HKLM"},
+};
+
+// On both kinds of image, whichever this build makes: the texts at the edge of what is taken.
 TEST_F(PackTool, StoresEachOptionsEntryExactly)
 {
     for (const std::string& base : {FixedExecutable(), FixtureBase(32), FixtureBase(64)})
@@ -64,7 +85,7 @@ TEST_F(PackTool, StoresEachOptionsEntryExactly)
         ToolRun run = Pack({L"--database", Widen(database), L"--settings-key",
                             L"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan", L"--path-value",
                             kAccentedPath, L"--shared-folder", L"1", L"--country-key", L"", L"--date",
-                            L"2024-01-09", L"--country", L"BE"},
+                            L"2024-02-29", L"--country", L"bel"},
                            base);
         ASSERT_EQ(run.exitCode, 0u) << run.err;
         EXPECT_EQ(run.err, "");
@@ -75,11 +96,32 @@ TEST_F(PackTool, StoresEachOptionsEntryExactly)
         EXPECT_EQ(ReadEntry(package, L"REG", 137), TextBytes(kAccentedPath));
         EXPECT_EQ(ReadEntry(package, L"REG", 138), (Bytes{1, 0, 0, 0}));
         EXPECT_EQ(ReadEntry(package, L"REG", 139), (Bytes{0, 0})) << "an empty text is its NUL alone";
-        EXPECT_EQ(ReadEntry(package, L"REG", 140), TextBytes(L"2024-01-09"));
-        EXPECT_EQ(ReadEntry(package, L"REG", 141), TextBytes(L"BE"));
+        EXPECT_EQ(ReadEntry(package, L"REG", 140), TextBytes(L"2024-02-29"));
+        EXPECT_EQ(ReadEntry(package, L"REG", 141), TextBytes(L"bel"));
         const ToolRun shown = RunTool(L"quillbrook-pack", {L"--show", Widen(package)});
         EXPECT_EQ(shown.exitCode, 0u) << shown.err;
         EXPECT_NE(shown.out.find(": matches\r\n"), std::string::npos) << shown.out;
+    }
+}
+
+// --force is how a publisher stamps a setting on purpose; the package says what it was given, and the
+// run says what it took.
+TEST_F(PackTool, ForceStampsTheSettingsItWouldRefuseAndSaysSo)
+{
+    for (const auto& setting : kRefusedSettings)
+    {
+        SCOPED_TRACE(Utf8(setting.value));
+        ToolRun run = Pack({L"--force", setting.option, setting.value, L"--database", Widen(database)});
+        ASSERT_EQ(run.exitCode, 0u) << run.err;
+        const std::string warning =
+            "quillbrook-pack: warning: " + Utf8(setting.option) + " \"" + Utf8(setting.value) + "\" ";
+        EXPECT_NE(run.err.find(warning), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find(setting.reason), std::string::npos) << run.err;
+        const UINT id = std::wstring(setting.option) == L"--date"          ? 140
+                        : std::wstring(setting.option) == L"--country"     ? 141
+                        : std::wstring(setting.option) == L"--country-key" ? 139
+                                                                           : 136;
+        EXPECT_EQ(ReadEntry(package, L"REG", id), TextBytes(setting.value));
     }
 }
 
@@ -426,6 +468,11 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
         {"show with more", 2, "takes no other option", {L"--show", out, L"--base", base}},
         {"no base", 2, "--base is missing", {L"--out", out, L"--database", db}},
     };
+    for (const auto& setting : kRefusedSettings)
+        cases.push_back({"a refused setting",
+                         2,
+                         setting.reason,
+                         {L"--base", base, L"--out", out, L"--database", db, setting.option, setting.value}});
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.what);
