@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 namespace packtest
 {
 namespace
@@ -133,6 +135,20 @@ ResourceEntry FindEntry(const Bytes& file, const wchar_t* type, UINT id)
     return ResourceEntry{};
 }
 
+std::vector<std::string> Lines(const std::string& text)
+{
+    std::vector<std::string> lines;
+    for (size_t at = 0; at < text.size();)
+    {
+        const size_t end = std::min(text.find('\n', at), text.size());
+        lines.push_back(text.substr(at, end - at));
+        if (!lines.back().empty() && lines.back().back() == '\r')
+            lines.back().pop_back();
+        at = end + 1;
+    }
+    return lines;
+}
+
 void MakeDatabase(const std::string& path, size_t size, unsigned seed)
 {
     ToolRun run = RunTool(L"quillbrook-sample-db", {L"--size", std::to_wstring(size), L"--seed",
@@ -143,6 +159,11 @@ void MakeDatabase(const std::string& path, size_t size, unsigned seed)
 std::string FixedExecutable()
 {
     return qbtest::BinDir() + "\\Quillbrook.exe";
+}
+
+std::string FixtureBase(int bits)
+{
+    return qbtest::BinDir() + "\\pack_fixture_base" + std::to_string(bits) + ".exe";
 }
 
 std::string ExampleDatabase()

@@ -37,8 +37,14 @@ Bytes TextBytes(const std::wstring& text);
 size_t ResourceRootOffset(const Bytes& file);
 ResourceEntry FindEntry(const Bytes& file, const wchar_t* type, UINT id);
 
+// A tool's output split at its line feeds, each line without its CRLF; a last line without a line feed
+// counts too.
+std::vector<std::string> Lines(const std::string& text);
+
 void MakeDatabase(const std::string& path, size_t size, unsigned seed);
 std::string FixedExecutable();
+// The unaligned, unstripped base of either kind of image: 32 (PE32) or 64 (PE32+).
+std::string FixtureBase(int bits);
 std::string ExampleDatabase();
 std::string ExamplePackage();
 } // namespace packtest

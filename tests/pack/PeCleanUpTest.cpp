@@ -57,31 +57,37 @@ TEST(PeCleanUp, LeavesTheFixedExecutableAsTheLinkerMadeItButItsResourcesReadOnly
     EXPECT_TRUE(clean == base);
 }
 
+// A PE32 and a PE32+ base on every machine, whichever kind this build makes.
 TEST(PeCleanUp, PutsAnUnalignedBaseOnPagesAndKeepsItsSymbolTable)
 {
-    const Bytes base = qbtest::ReadFileBytes(qbtest::BinDir() + "\\pack_fixture_base.exe");
-    const PeImage before(base.data(), base.size(), L"fixture");
-    size_t symbolsAt = 0, symbolsLength = 0;
-    ASSERT_LT(before.fileAlignment(), 4096u);
-    ASSERT_TRUE(before.SymbolTable(&symbolsAt, &symbolsLength));
-
-    const Bytes clean = Clean(base, base);
-    const PeImage after(clean.data(), clean.size(), L"clean");
-    ASSERT_EQ(after.sectionCount(), before.sectionCount());
-    for (int i = 0; i < after.sectionCount(); i++)
+    for (int bits : {32, 64})
     {
-        SCOPED_TRACE(testing::Message() << "section " << i);
-        const IMAGE_SECTION_HEADER& section = after.section(i);
-        EXPECT_EQ(section.PointerToRawData % 4096, 0u);
-        EXPECT_EQ(std::memcmp(clean.data() + section.PointerToRawData,
-                              base.data() + before.section(i).PointerToRawData, section.SizeOfRawData),
-                  0);
+        SCOPED_TRACE(testing::Message() << bits << "-bit fixture");
+        const Bytes base = qbtest::ReadFileBytes(FixtureBase(bits));
+        const PeImage before(base.data(), base.size(), L"fixture");
+        ASSERT_EQ(before.pe32Plus(), bits == 64);
+        size_t symbolsAt = 0, symbolsLength = 0;
+        ASSERT_LT(before.fileAlignment(), 4096u);
+        ASSERT_TRUE(before.SymbolTable(&symbolsAt, &symbolsLength));
+
+        const Bytes clean = Clean(base, base);
+        const PeImage after(clean.data(), clean.size(), L"clean");
+        ASSERT_EQ(after.sectionCount(), before.sectionCount());
+        for (int i = 0; i < after.sectionCount(); i++)
+        {
+            SCOPED_TRACE(testing::Message() << "section " << i);
+            const IMAGE_SECTION_HEADER& section = after.section(i);
+            EXPECT_EQ(section.PointerToRawData % 4096, 0u);
+            EXPECT_EQ(std::memcmp(clean.data() + section.PointerToRawData,
+                                  base.data() + before.section(i).PointerToRawData, section.SizeOfRawData),
+                      0);
+        }
+        size_t at = 0, length = 0;
+        ASSERT_TRUE(after.SymbolTable(&at, &length));
+        ASSERT_EQ(length, symbolsLength);
+        EXPECT_EQ(at + length, clean.size());
+        EXPECT_EQ(std::memcmp(clean.data() + at, base.data() + symbolsAt, length), 0);
     }
-    size_t at = 0, length = 0;
-    ASSERT_TRUE(after.SymbolTable(&at, &length));
-    ASSERT_EQ(length, symbolsLength);
-    EXPECT_EQ(at + length, clean.size());
-    EXPECT_EQ(std::memcmp(clean.data() + at, base.data() + symbolsAt, length), 0);
 }
 
 TEST(PeCleanUp, RefusesAnUpdateThatChangedMoreThanTheResources)

@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # The fixed executable and stamped packages as the standard tools see them: binutils' objdump, icoutils'
-# wrestool, pefile, and Authenticode signing with a throwaway certificate, after which the signed package
-# must still install. Usage: check-packages.sh BUILD_DIR [SHIPPED_EXE] (the Windows programs run through
-# its Wine); SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is stamped too.
+# wrestool, pefile; then the README's release script, run with a throwaway certificate, after which the
+# signed package must still install. Usage: check-packages.sh BUILD_DIR [SHIPPED_EXE] (the Windows programs
+# run through its Wine); SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is stamped too.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
 work=$(mktemp -d)
 key="QbCheck$$"
 shared="$build/wineprefix/drive_c/ProgramData/HalveroGroup/PriceList/CAT-$key"
@@ -64,34 +65,51 @@ if [ -n "${2:-}" ]; then
     check_pe "$work/Shipped.exe" "${example_entries[@]/#/--entry=}" --payload "$build/example/Pricelist.mdb"
 fi
 
-echo "A package with a 24 MiB payload, installing under the shared folder"
-wine_run "$build/bin/quillbrook-sample-db.exe" --size 24M --seed 5 --out "$work/Large.mdb"
-wine_run "$build/bin/quillbrook-pack.exe" --base "$fixed" --out "$work/Large.exe" --database "$work/Large.mdb" \
-    --shared-folder 1 --settings-key "$key" --path-value "$key" >/dev/null
-objdump_accepts "$work/Large.exe"
-wrestool_lists "$work/Large.exe" MDB:129:25165824 REG:138:4
-check_pe "$work/Large.exe" --entry MDB:129:25165824 --payload "$work/Large.mdb"
+echo "Packages stamped on unstripped bases with 512-byte file alignment, PE32 and PE32+"
+for bits in 32 64; do
+    wine_run "$build/bin/quillbrook-pack.exe" --base "$build/bin/pack_fixture_base$bits.exe" \
+        --out "$work/Fixture$bits.exe" --database "$build/example/Pricelist.mdb" --date 2024-01-09 >/dev/null
+    objdump_accepts "$work/Fixture$bits.exe"
+    grep -q "\.debug_info" "$work/objdump.out" || fail "objdump lost the long section names of the fixture"
+    check_pe "$work/Fixture$bits.exe" --entry MDB:129:704512 --entry REG:140:22
+done
+grep -q "file format pei-i386" <(x86_64-w64-mingw32-objdump -f "$work/Fixture32.exe") ||
+    fail "the 32-bit fixture's package is not PE32"
 
-echo "A package stamped on an unstripped base with 512-byte file alignment"
-wine_run "$build/bin/quillbrook-pack.exe" --base "$build/bin/pack_fixture_base.exe" --out "$work/Fixture.exe" \
-    --database "$build/example/Pricelist.mdb" --date 2024-01-09 >/dev/null
-objdump_accepts "$work/Fixture.exe"
-grep -q "\.debug_info" "$work/objdump.out" || fail "objdump lost the long section names of the fixture"
-check_pe "$work/Fixture.exe" --entry MDB:129:704512 --entry REG:140:22
-
-echo "The large package, signed with a throwaway certificate"
+echo "The README's release script: a 24 MiB package made, checked, signed with a timestamp and verified"
+# The script as the README gives it. With no network here, osslsigncode's own timestamp authority, with a
+# throwaway certificate, stands in for the server that -ts asks.
+awk '/^```sh$/ {inside = 1; block = ""; next}
+     /^```$/ {if (inside && index(block, "#!/bin/sh\n") == 1) {printf "%s", block; exit} inside = 0; next}
+     inside {block = block $0 "\n"}' "$root/README.md" >"$work/release.sh"
+cmp -s "$work/release.sh" "$root/tools/pack/release.sh" || fail "the README's release script is not tools/pack/release.sh"
+[ "$(grep -c -- '-ts "$TIMESTAMP"' "$work/release.sh")" -eq 1 ] || fail "the release script signs without -ts"
+sed -i 's/-ts "$TIMESTAMP"/-TSA-certs "$TSA_CERT" -TSA-key "$TSA_KEY"/' "$work/release.sh"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbrook Test Publisher" \
     -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
-osslsigncode sign -certs "$work/cert.pem" -key "$work/key.pem" -n "Price list" \
-    -in "$work/Large.exe" -out "$work/Signed.exe" >/dev/null || fail "osslsigncode cannot sign the package"
-osslsigncode verify -CAfile "$work/cert.pem" -in "$work/Signed.exe" >"$work/verify.out" 2>&1 ||
-    fail "osslsigncode rejects the signature: $(grep -iE 'fail|error|mismatch' "$work/verify.out" | head -3)"
-grep -q "Signature verification: ok" "$work/verify.out" || fail "the signature does not verify"
+openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbrook Test Timestamps" \
+    -addext "extendedKeyUsage=critical,timeStamping" -keyout "$work/tsa-key.pem" -out "$work/tsa.pem" 2>/dev/null
+cat "$work/cert.pem" "$work/tsa.pem" >"$work/ca.pem"
+release() {
+    PACK="$build/wine-run.sh $build/bin/quillbrook-pack.exe" BASE="$fixed" CERT="$work/cert.pem" \
+        KEY="$work/key.pem" CAFILE="$work/ca.pem" TSA_CERT="$work/tsa.pem" TSA_KEY="$work/tsa-key.pem" \
+        sh "$work/release.sh" "$@"
+}
+wine_run "$build/bin/quillbrook-sample-db.exe" --size 24M --seed 5 --out "$work/Large.mdb"
+release "$work/Signed.exe" --database "$work/Large.mdb" --shared-folder 1 --settings-key "$key" \
+    --path-value "$key" >"$work/show.out" 2>"$work/release.err" || fail "the release script failed: $(cat "$work/release.err")"
+[ ! -e "$work/Signed-unsigned.exe" ] && [ ! -e "$work/Signed-signed.exe" ] || fail "the release script left files"
 objdump_accepts "$work/Signed.exe"
+wrestool_lists "$work/Signed.exe" MDB:129:25165824 REG:138:4
 check_pe "$work/Signed.exe" --signed --entry MDB:129:25165824 --payload "$work/Large.mdb"
-wine_run "$build/bin/quillbrook-pack.exe" --show "$work/Signed.exe" >"$work/show.out"
-grep -q "REG 138  REG_USE_SHARED_FOLDER           4 bytes  1 (set)" "$work/show.out" ||
-    fail "--show cannot read the signed package: $(cat "$work/show.out")"
+for line in "REG 138  REG_USE_SHARED_FOLDER           4 bytes  1 (set)" \
+    "Database SHA-256: $(sha256sum "$work/Large.mdb" | cut -d' ' -f1)" "Authenticode signature: present"; do
+    grep -qF "$line" "$work/show.out" || fail "--show of the signed package lacks \"$line\": $(cat "$work/show.out")"
+done
+# A package its installer would refuse stops the script at the check, before it is signed.
+! release "$work/Bad.exe" --shared-folder 1 >/dev/null 2>"$work/release.err" &&
+    grep -q "carries no database" "$work/release.err" && [ -z "$(find "$work" -name "Bad*")" ] ||
+    fail "the release script went on past a package without a database: $(cat "$work/release.err")"
 
 echo "The signed package installs its payload"
 [ -n "${DISPLAY:-}" ] || fail "the installer needs an X display (run through scripts/run-tests.sh)"

@@ -24,9 +24,13 @@ int wmain(int argc, wchar_t** argv)
         case Options::Mode::Help:
             WriteOut(kUsage);
             break;
-        case Options::Mode::Show:
-            WriteOut(DescribePackage(options.package));
+        case Options::Mode::Show: {
+            std::wstring refusal;
+            WriteOut(DescribePackage(options.package, &refusal));
+            if (!refusal.empty())
+                throw PackError{refusal, kStatusWouldNotInstall};
             break;
+        }
         case Options::Mode::Make:
             MakePackage(options);
             break;
@@ -36,11 +40,11 @@ int wmain(int argc, wchar_t** argv)
     catch (const PackError& error)
     {
         WriteErr(L"quillbrook-pack: " + error.message + L"\n");
-        return error.usage ? 2 : 1;
+        return error.status;
     }
     catch (const std::bad_alloc&)
     {
         WriteErr(L"quillbrook-pack: out of memory\n");
-        return 1;
+        return kStatusFailed;
     }
 }

@@ -24,13 +24,29 @@ const wchar_t kUsage[] =
     L"  --country TEXT         the country the price list is made for (REG 141)\n"
     L"  --raw TYPE:ID=FILE     store a file's bytes unchanged as entry TYPE ID (repeatable)\n"
     L"\n"
-    L"  --force                stamp a database that lacks the Jet signature\n"
-    L"  --show PACKAGE         list the entries of a package, decoded, say which are absent, and\n"
-    L"                         whether the package matches its integrity entry\n"
+    L"  --force                stamp a database that lacks the Jet signature, and settings that\n"
+    L"                         would be refused (below), with a warning for each setting\n"
+    L"  --show PACKAGE         the release check: list the entries of a package, decoded, say which\n"
+    L"                         are absent, whether the package matches its integrity entry, the\n"
+    L"                         database's SHA-256, and whether the file carries an Authenticode\n"
+    L"                         signature (verifying it is the signing tool's job)\n"
     L"\n"
     L"Texts are stored as UTF-16 ending with one NUL; an empty TEXT stores the NUL only. Every package\n"
     L"also carries an integrity entry (SUM 142), a checksum of the seven entries above, which the\n"
-    L"installer checks; --raw SUM:142=FILE stores other bytes instead. The entries may hold 1 GiB at most.\n";
+    L"installer checks; --raw SUM:142=FILE stores other bytes instead. The entries may hold 1 GiB at most.\n"
+    L"\n"
+    L"Settings that cannot be what was meant are refused: a --date that is not a calendar date\n"
+    L"written YYYY-MM-DD, a --country that is not two or three letters, a --settings-key that begins\n"
+    L"with a hive name, and a --country-key that begins with a hive name other than\n"
+    L"HKEY_LOCAL_MACHINE\\ written exactly so (the installer removes only that). An empty TEXT is\n"
+    L"never refused.\n"
+    L"\n"
+    L"Exit status:\n"
+    L"  0  the package was made; --show: the installer will install this package\n"
+    L"  1  a file could not be read or written, or is not a usable Windows executable\n"
+    L"  2  the command line is wrong, or a setting is refused\n"
+    L"  3  --show: the installer would refuse this package: it carries no database, has no\n"
+    L"     integrity entry, or is damaged\n";
 
 namespace
 {
@@ -67,6 +83,94 @@ void AddEntry(Options& options, EntrySource entry)
             FailUsage(entry.option + L" gives entry " + entry.type + L" " + std::to_wstring(entry.id) +
                       L", which " + other.option + L" already gives");
     options.entries.push_back(std::move(entry));
+}
+
+// The hive a registry path begins with, as regedit, reg.exe or PowerShell ("HKLM:") write it; empty when
+// its first name is none.
+std::wstring HiveNameAtStart(const std::wstring& path)
+{
+    // Each hive's name and its abbreviation.
+    static const wchar_t* const kHives[][2] = {
+        {L"HKEY_LOCAL_MACHINE", L"HKLM"},  {L"HKEY_CURRENT_USER", L"HKCU"},
+        {L"HKEY_CLASSES_ROOT", L"HKCR"},   {L"HKEY_USERS", L"HKU"},
+        {L"HKEY_CURRENT_CONFIG", L"HKCC"}, {L"HKEY_PERFORMANCE_DATA", L"HKPD"},
+        {L"HKEY_DYN_DATA", L"HKDD"},
+    };
+    std::wstring first = path.substr(0, path.find_first_of(L"\\/"));
+    if (!first.empty() && first.back() == L':')
+        first.pop_back();
+    for (const auto& names : kHives)
+        for (const wchar_t* name : names)
+            if (CompareStringOrdinal(first.c_str(), (int)first.size(), name, -1, TRUE) == CSTR_EQUAL)
+                return path.substr(0, first.size());
+    return std::wstring();
+}
+
+bool IsCalendarDate(const std::wstring& text)
+{
+    if (text.size() != 10 || text[4] != L'-' || text[7] != L'-')
+        return false;
+    for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9})
+        if (text[i] < L'0' || text[i] > L'9')
+            return false;
+    auto number = [&](size_t at, size_t digits) {
+        int value = 0;
+        for (size_t i = at; i < at + digits; i++)
+            value = value * 10 + (text[i] - L'0');
+        return value;
+    };
+    const int year = number(0, 4), month = number(5, 2), day = number(8, 2);
+    const bool leap = year % 4 == 0 && (year % 100 != 0 || year % 400 == 0);
+    static const int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+    return year >= 1 && month >= 1 && month <= 12 && day >= 1 &&
+           day <= kDays[month - 1] + (month == 2 && leap);
+}
+
+// What is wrong with a setting that the installer would take, but not as the publisher meant it: a date
+// the host cannot read, a country code no host has, a key looked up under a subkey named after a hive.
+// Empty when nothing is, and for an empty text, which leaves its step out on purpose.
+std::wstring SettingProblem(const EntrySource& entry)
+{
+    const std::wstring& value = entry.value;
+    if (entry.kind != EntrySource::Text || value.empty())
+        return std::wstring();
+    const std::wstring given = entry.option + L" " + Quoted(value);
+    switch (entry.id)
+    {
+    case REG_TARIFF_DATE:
+        if (!IsCalendarDate(value))
+            return given + L" is not a calendar date written YYYY-MM-DD, as in 2024-01-09";
+        break;
+    case REG_COUNTRY_CODE: {
+        bool letters = value.size() == 2 || value.size() == 3;
+        for (wchar_t ch : value)
+            letters = letters && ((ch >= L'A' && ch <= L'Z') || (ch >= L'a' && ch <= L'z'));
+        if (!letters)
+            return given + L" is not a country code of two or three letters, as in BE";
+        break;
+    }
+    case REG_SETTINGS_KEY: {
+        const std::wstring hive = HiveNameAtStart(value);
+        if (!hive.empty())
+            return given + L" begins with the hive name " + hive +
+                   L": give the key without it (the installer looks under both hives)";
+        break;
+    }
+    case REG_COUNTRY_KEY: {
+        // As the installer uses it: every exact "HKEY_LOCAL_MACHINE\" removed, and any other spelling kept as
+        // the name of a subkey.
+        std::wstring used = value;
+        const std::wstring prefix = L"HKEY_LOCAL_MACHINE\\";
+        for (size_t at; (at = used.find(prefix)) != std::wstring::npos;)
+            used.erase(at, prefix.size());
+        const std::wstring hive = HiveNameAtStart(used);
+        if (!hive.empty())
+            return given + L" begins with the hive name " + hive +
+                   L": write HKEY_LOCAL_MACHINE\\ exactly so, or give the key without a hive";
+        break;
+    }
+    }
+    return std::wstring();
 }
 
 // TYPE:ID=FILE. The type is a name (stored upper-case, as resource compilers do), the id 1 to 65535.
@@ -166,6 +270,14 @@ Options ParseOptions(const std::vector<std::wstring>& args)
         FailUsage(L"--base is missing: name the fixed Quillbrook.exe (see --help)");
     if (options.out.empty())
         FailUsage(L"--out is missing: name the package to make (see --help)");
+    for (const EntrySource& entry : options.entries)
+    {
+        const std::wstring problem = SettingProblem(entry);
+        if (!problem.empty() && !options.force)
+            FailUsage(problem + L" (give --force to stamp it anyway)");
+        if (!problem.empty())
+            options.forced.push_back(problem);
+    }
     options.mode = Options::Mode::Make;
     return options;
 }

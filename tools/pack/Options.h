@@ -40,6 +40,8 @@ struct Options
     std::wstring package; // --show
     bool force = false;
     std::vector<EntrySource> entries;
+    // Settings that would have been refused but for --force, each said in one line: warned about.
+    std::vector<std::wstring> forced;
 };
 
 // Throws a usage PackError for anything it cannot take.

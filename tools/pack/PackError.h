@@ -1,22 +1,29 @@
-// How the tools give up: one line for the user, and whether the command line was at fault (exit status 2)
-// rather than the files it named (exit status 1).
+// How the tools give up: one line for the user, and the exit status that says whose fault it is.
 #pragma once
 
 #include <string>
 #include <utility>
 
+// The exit statuses, as --help and the README list them.
+enum PackStatus
+{
+    kStatusFailed = 1,          // a file could not be read or written, or is no usable executable
+    kStatusUsage = 2,           // the command line, a setting included
+    kStatusWouldNotInstall = 3, // --show: the installer would refuse the package
+};
+
 struct PackError
 {
     std::wstring message;
-    bool usage;
+    int status;
 };
 
 [[noreturn]] inline void Fail(std::wstring message)
 {
-    throw PackError{std::move(message), false};
+    throw PackError{std::move(message), kStatusFailed};
 }
 
 [[noreturn]] inline void FailUsage(std::wstring message)
 {
-    throw PackError{std::move(message), true};
+    throw PackError{std::move(message), kStatusUsage};
 }

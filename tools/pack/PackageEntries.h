@@ -68,6 +68,7 @@ public:
 
     // Every entry of the type, in every language; empty when the type is absent.
     std::vector<ResourceEntry> Entries(const wchar_t* type) const;
+    const PeImage& image() const { return image_; }
 
 private:
     FileView view_;

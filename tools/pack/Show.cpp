@@ -1,7 +1,11 @@
 #include "pack/Show.h"
+#include "pack/PackError.h"
 #include "pack/PackageEntries.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
+#include "platform/LibraryFunction.h"
+
+#include <bcrypt.h>
 
 #include <cstring>
 
@@ -141,7 +145,7 @@ bool IsIntegrityEntry(const ResourceEntry& entry)
     return entry.type == kIntegrityType && entry.name.empty() && entry.id == SUM_INTEGRITY;
 }
 
-std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries)
+std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries, std::wstring* refusal)
 {
     PackageEntryView views[7] = {};
     for (int i = 0; i < 7; i++)
@@ -155,8 +159,11 @@ std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries)
     const std::wstring name = L"SUM_INTEGRITY";
     const ResourceEntry* integrity = Preferred(entries, kIntegrityType, SUM_INTEGRITY);
     if (integrity == nullptr)
+    {
+        *refusal = L"has no integrity entry (SUM 142), and the installer refuses it";
         return Label(kIntegrityType, nullptr, SUM_INTEGRITY) + PadRight(name, 23) +
                L"    absent: the installer refuses this package\n";
+    }
 
     std::wstring what = DescribeBytes(integrity->data, integrity->size);
     if (integrity->size == INTEGRITY_ENTRY_SIZE && integrity->data[3] == 1)
@@ -173,13 +180,74 @@ std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries)
     case INTEGRITY_MISMATCH:
         break;
     }
+    *refusal = L"is damaged: it does not match its integrity entry (SUM 142), and the installer refuses it";
     return Line(*integrity, name, what + L": does NOT match: the package is damaged");
+}
+
+// For release notes and download pages: the same before and after signing, and what the customer's
+// installed file hashes to. By the system's own implementation, from its own folder.
+std::wstring Sha256(const BYTE* data, DWORD size)
+{
+    auto open = AfxLibraryFunction<decltype(&BCryptOpenAlgorithmProvider)>("bcrypt.dll",
+                                                                           "BCryptOpenAlgorithmProvider");
+    auto create = AfxLibraryFunction<decltype(&BCryptCreateHash)>("bcrypt.dll", "BCryptCreateHash");
+    auto hashData = AfxLibraryFunction<decltype(&BCryptHashData)>("bcrypt.dll", "BCryptHashData");
+    auto finish = AfxLibraryFunction<decltype(&BCryptFinishHash)>("bcrypt.dll", "BCryptFinishHash");
+    auto destroy = AfxLibraryFunction<decltype(&BCryptDestroyHash)>("bcrypt.dll", "BCryptDestroyHash");
+    auto close = AfxLibraryFunction<decltype(&BCryptCloseAlgorithmProvider)>("bcrypt.dll",
+                                                                             "BCryptCloseAlgorithmProvider");
+    BCRYPT_ALG_HANDLE algorithm = nullptr;
+    BCRYPT_HASH_HANDLE hash = nullptr;
+    UCHAR digest[32];
+    const bool done = open && create && hashData && finish && destroy && close &&
+                      open(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
+                      create(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0 &&
+                      hashData(hash, (PUCHAR)data, size, 0) == 0 &&
+                      finish(hash, digest, sizeof digest, 0) == 0;
+    if (hash != nullptr)
+        destroy(hash);
+    if (algorithm != nullptr)
+        close(algorithm, 0);
+    if (!done)
+        Fail(L"cannot compute the database's SHA-256: the system's bcrypt.dll is missing or refuses to");
+    // In lower case, as sha256sum and most download pages write it.
+    static const wchar_t kDigits[] = L"0123456789abcdef";
+    std::wstring text;
+    for (UCHAR byte : digest)
+        text += {kDigits[byte >> 4], kDigits[byte & 0xF]};
+    return text;
+}
+
+// The certificate table that signing appends to the file, which the loader and the installer skip. A
+// table that does not fit means a file cut short on its way.
+std::wstring DescribeSignature(const PeImage& image, std::wstring* refusal)
+{
+    const IMAGE_DATA_DIRECTORY& table = image.directory(IMAGE_DIRECTORY_ENTRY_SECURITY);
+    if (table.VirtualAddress == 0 && table.Size == 0)
+        return L"absent";
+    // A file offset, unlike every other directory's address. The table's first certificate starts with
+    // its length (4 bytes), revision (2) and type (2), 2 meaning PKCS #7 signed data.
+    DWORD length = 0;
+    WORD type = 0;
+    if (table.VirtualAddress <= image.size() && table.Size <= image.size() - table.VirtualAddress &&
+        table.Size >= 8)
+    {
+        std::memcpy(&length, image.data() + table.VirtualAddress, sizeof length);
+        std::memcpy(&type, image.data() + table.VirtualAddress + 6, sizeof type);
+    }
+    if (length >= 8 && length <= table.Size && type == 2)
+        return L"present (verifying it is the signing tool's job)";
+    *refusal = L"is damaged: its certificate table does not fit in the file (cut short?)";
+    return L"damaged";
 }
 } // namespace
 
-std::wstring DescribePackage(const std::wstring& path)
+std::wstring DescribePackage(const std::wstring& path, std::wstring* refusal)
 {
     PackageFile file(path, L"the package");
+    // Not read by the installer, but a table cut short means the file is.
+    size_t symbolsAt, symbolsLength;
+    file.image().SymbolTable(&symbolsAt, &symbolsLength);
     std::vector<ResourceEntry> entries = file.Entries(kPayloadType);
     for (const wchar_t* type : {kSettingType, kIntegrityType})
         for (const ResourceEntry& entry : file.Entries(type))
@@ -205,7 +273,8 @@ std::wstring DescribePackage(const std::wstring& path)
             absent++;
         }
     }
-    report += DescribeIntegrity(entries);
+    std::wstring integrityRefusal, signatureRefusal;
+    report += DescribeIntegrity(entries, &integrityRefusal);
     for (const ResourceEntry& entry : entries)
         if (!entry.name.empty() ||
             (FindKnownEntry(entry.type, entry.id) == nullptr && !IsIntegrityEntry(entry)))
@@ -214,5 +283,18 @@ std::wstring DescribePackage(const std::wstring& path)
     report += absent == 0 ? L"All 7 entries are present.\n"
                           : std::to_wstring(absent) + L" of the 7 entries " + (absent == 1 ? L"is" : L"are") +
                                 L" absent.\n";
+    // The payload the installer writes: the one it finds first.
+    const ResourceEntry* payload = Preferred(entries, kPayloadType, MDB_DATABASE);
+    if (payload != nullptr)
+        report += L"Database SHA-256: " + Sha256(payload->data, payload->size) + L"\n";
+    report += L"Authenticode signature: " + DescribeSignature(file.image(), &signatureRefusal) + L"\n";
+
+    // One reason, the plainest: no database at all, then the checksum, then the signature's table.
+    *refusal = payload == nullptr ? L"carries no database (MDB 129): the installer would report it as "
+                                    L"incorrectly generated"
+               : !integrityRefusal.empty() ? integrityRefusal
+                                           : signatureRefusal;
+    if (!refusal->empty())
+        *refusal = L"the package " + path + L" " + *refusal;
     return report;
 }

@@ -3,5 +3,6 @@
 
 #include <string>
 
-// Throws PackError when the package cannot be read.
-std::wstring DescribePackage(const std::wstring& path);
+// Throws PackError when the package cannot be read. Sets `refusal` to why the installer would refuse the
+// package, or leaves it empty when the installer would install it.
+std::wstring DescribePackage(const std::wstring& path, std::wstring* refusal);

@@ -284,7 +284,10 @@ void MakePackage(const Options& options)
     }
     clean.MoveOntoTarget();
     // Once the package is made, so that a failed run says one thing only.
-    WriteErr(AbsenceWarnings(contents));
+    std::wstring warnings;
+    for (const std::wstring& problem : options.forced)
+        warnings += L"quillbrook-pack: warning: " + problem + L"; stamped as given (--force)\n";
+    WriteErr(warnings + AbsenceWarnings(contents));
     const size_t count = options.entries.size();
     WriteOut(L"Made " + out + L" with " + std::to_wstring(count) + (count == 1 ? L" entry" : L" entries") +
              (contents.integrityGiven() ? L"." : L" and their integrity entry.") + L"\n");

@@ -1,0 +1,24 @@
+#!/bin/sh
+# Makes, checks, signs and verifies one release package, and stops at the first step that fails; OUT.exe
+# appears only once every step has passed.
+#   release.sh OUT.exe SETTINGS...    (the generator's options: --database, --country, ...)
+# PACK: the command that runs the generator; BASE: the fixed Quillbrook.exe; CERT and KEY: the publisher's
+# certificate and key; TIMESTAMP: the certificate authority's timestamp server; CAFILE: the certificates
+# that the signature and its timestamp lead to.
+set -eu
+out=$1
+shift
+unsigned="${out%.exe}-unsigned.exe" signed="${out%.exe}-signed.exe"
+trap 'rm -f "$unsigned" "$signed"' EXIT
+: "${PACK:=wine quillbrook-pack.exe}" "${BASE:=Quillbrook.exe}" "${CAFILE:=/etc/ssl/certs/ca-certificates.crt}"
+
+$PACK --base "$BASE" --out "$unsigned" "$@"
+$PACK --show "$unsigned" >/dev/null
+osslsigncode sign -certs "$CERT" -key "$KEY" -h sha256 -ts "$TIMESTAMP" -in "$unsigned" -out "$signed"
+# osslsigncode's verify succeeds without a timestamp, or with one it could not verify: both are read.
+verified=$(osslsigncode verify -CAfile "$CAFILE" -TSA-CAfile "$CAFILE" -in "$signed")
+for check in 'Timestamp Server Signature verification: ok' 'Signature verification: ok'; do
+    echo "$verified" | grep -qx "$check" || { echo "$verified" >&2; echo "release.sh: no \"$check\"" >&2; exit 1; }
+done
+$PACK --show "$signed"
+mv "$signed" "$out"
