@@ -54,6 +54,36 @@ void RemoveIfUnheld(const wchar_t* pszPath)
     if (hFile != INVALID_HANDLE_VALUE)
         ::CloseHandle(hFile);
 }
+// Leftovers of killed runs beside pszPath: <name>.<unique>.installing (temporary files, and copies of the
+// previous contents cut short), and <name>.installing of older versions.
+void RemoveLeftoversBeside(const wchar_t* pszPath)
+{
+    const wchar_t* pszName = wcsrchr(pszPath, L'\\') + 1;
+    const size_t cchFolder = (size_t)(pszName - pszPath);
+    const size_t cchPath = wcslen(pszPath);
+    wchar_t* pszFound = AllocPath(cchPath + ARRAYSIZE(kTemporarySuffix) + MAX_PATH);
+
+    memcpy(pszFound, pszPath, cchPath * sizeof(wchar_t));
+    wcscpy(pszFound + cchPath, kTemporarySuffix);
+    RemoveIfUnheld(pszFound);
+
+    wcscpy(pszFound + cchFolder + NameKeptBeside(pszName), L".*");
+    WIN32_FIND_DATAW found;
+    HANDLE hFind = ::FindFirstFileW(pszFound, &found);
+    if (hFind != INVALID_HANDLE_VALUE)
+    {
+        do
+        {
+            if (IsNameBeside(pszName, kTemporarySuffix, found.cFileName))
+            {
+                wcscpy(pszFound + cchFolder, found.cFileName);
+                RemoveIfUnheld(pszFound);
+            }
+        } while (::FindNextFileW(hFind, &found));
+        ::FindClose(hFind);
+    }
+    free(pszFound);
+}
 } // namespace
 
 CString CAtomicFile::TemporaryPatternFor(const char* pszTarget)
@@ -87,10 +117,10 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
     {
         // Replacing a file with other hard links would part it from them.
         FILE_STANDARD_INFO standard;
-        if (sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
-                                             sizeof standard) &&
+        if (!sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
+                                              sizeof standard) ||
             standard.NumberOfLinks > 1)
-            return InPlaceBecause("it has other hard links");
+            return InPlaceBecause("it has other hard links, or the system cannot say");
         // Through a symbolic link, the file it leads to is replaced, and the link keeps leading to it.
         // Where the system cannot say which file that is, the path as given might be the link itself.
         wchar_t* pszFinal = FinalPathOf(m_fileTarget.m_hFile);
@@ -213,33 +243,13 @@ void CAtomicFile::RemoveTemporary()
 
 void CAtomicFile::RemoveLeftovers()
 {
-    // Leftovers of killed runs beside the target: <name>.<unique>.installing, and <name>.installing of
-    // older versions.
-    const wchar_t* pszName = wcsrchr(m_pszFinal, L'\\') + 1;
-    const size_t cchFolder = (size_t)(pszName - m_pszFinal);
-    const size_t cchFinal = wcslen(m_pszFinal);
-    wchar_t* pszPath = AllocPath(cchFinal + ARRAYSIZE(kTemporarySuffix) + MAX_PATH);
-
-    memcpy(pszPath, m_pszFinal, cchFinal * sizeof(wchar_t));
-    wcscpy(pszPath + cchFinal, kTemporarySuffix);
-    RemoveIfUnheld(pszPath);
-
-    wcscpy(pszPath + cchFolder + NameKeptBeside(pszName), L".*");
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW(pszPath, &found);
-    if (hFind != INVALID_HANDLE_VALUE)
+    RemoveLeftoversBeside(m_pszFinal);
+    // A copy of the previous contents may have been begun in the user's temporary folder.
+    if (wchar_t* pszInTemp = InTemporaryFolder(m_pszFinal))
     {
-        do
-        {
-            if (IsNameBeside(pszName, kTemporarySuffix, found.cFileName))
-            {
-                wcscpy(pszPath + cchFolder, found.cFileName);
-                RemoveIfUnheld(pszPath);
-            }
-        } while (::FindNextFileW(hFind, &found));
-        ::FindClose(hFind);
+        RemoveLeftoversBeside(pszInTemp);
+        free(pszInTemp);
     }
-    free(pszPath);
 }
 
 BOOL CAtomicFile::Write(const void* pData, DWORD cbData, CFileException* pError)
@@ -310,7 +320,10 @@ BOOL CAtomicFile::Replace(CFileException* pError)
         pError->Set((LONG)dwError, m_strTarget);
         return FALSE;
     }
-    // The handle now leads to the target.
+    // The handle now leads to the target. Flushed again, so that the move is on the disk too before the
+    // run reports it done (and records the date).
+    CFileException errorFlushing;
+    m_fileTemporary.Flush(&errorFlushing);
     m_fileTemporary.Abort();
     free(m_pszTemporary);
     m_pszTemporary = NULL;

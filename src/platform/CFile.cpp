@@ -1,4 +1,5 @@
 #include "CFile.h"
+#include "FileNames.h"
 #include "SystemCalls.h"
 
 #include <stdlib.h>
@@ -224,6 +225,12 @@ BOOL CFile::Remove(const char* pszFileName, CFileException* pError)
 
 BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData)
 {
+    // A device or a named stream holds no database, whatever it gives when read.
+    wchar_t* pszFull = LongFullPath(pszFileName);
+    const bool bFile = pszFull != NULL && IsFilePath(pszFull);
+    free(pszFull);
+    if (!bFile)
+        return FALSE;
     HANDLE hFile =
         sys.CreateFileA(pszFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                         NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);

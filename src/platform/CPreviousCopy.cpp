@@ -50,19 +50,10 @@ BOOL CPreviousCopy::Keep(CFile& file, const wchar_t* pszPath, CFileException* pE
 
     // The file's folder takes no new file, or has no room for one: the user's temporary folder. The
     // failure said is the one beside the file, which the user can do something about.
-    wchar_t szTemp[MAX_PATH + 1];
-    DWORD cchTemp = ::GetTempPathW(ARRAYSIZE(szTemp), szTemp);
-    if (cchTemp == 0 || cchTemp > MAX_PATH)
-        return FALSE;
-    const wchar_t* pszName = wcsrchr(pszPath, L'\\') + 1;
-    wchar_t* pszInTemp = AllocPath(cchTemp + wcslen(pszName));
-    wcscpy(pszInTemp, szTemp);
-    wcscat(pszInTemp, pszName);
-    wchar_t* pszLongInTemp = LongFullPathW(pszInTemp);
-    free(pszInTemp);
+    wchar_t* pszInTemp = InTemporaryFolder(pszPath);
     CFileException errorInTemp;
-    BOOL bKept = pszLongInTemp != NULL && CreateIn(pszLongInTemp, file, &errorInTemp);
-    free(pszLongInTemp);
+    BOOL bKept = pszInTemp != NULL && CreateIn(pszInTemp, file, &errorInTemp);
+    free(pszInTemp);
     return bKept;
 }
 

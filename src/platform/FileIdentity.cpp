@@ -13,7 +13,7 @@ const DWORD kKeptAttributes = FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
                               FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY;
 
 const SECURITY_INFORMATION kOwnerAndGroup = OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION;
-const SECURITY_DESCRIPTOR_CONTROL kDaclControl = SE_DACL_PRESENT | SE_DACL_PROTECTED;
+const SECURITY_DESCRIPTOR_CONTROL kDaclControl = SE_DACL_PRESENT | SE_DACL_PROTECTED | SE_DACL_AUTO_INHERITED;
 
 BOOL GiveAttributesAndCreationTime(HANDLE hOld, HANDLE hNew)
 {
@@ -21,9 +21,10 @@ BOOL GiveAttributesAndCreationTime(HANDLE hOld, HANDLE hNew)
     if (!sys.GetFileInformationByHandleEx(hOld, FileBasicInfo, &old, sizeof old) ||
         !sys.GetFileInformationByHandleEx(hNew, FileBasicInfo, &current, sizeof current))
         return FALSE;
-    // An encrypted file replaced by a plain one would open its contents to whoever may read the disk.
-    if ((old.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED) &&
-        !(current.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED))
+    // An encrypted file replaced by a plain one would open its contents to whoever may read the disk; a
+    // new file that its folder encrypts is readable by the installing account alone, where the old one
+    // may have had other readers.
+    if ((old.FileAttributes | current.FileAttributes) & FILE_ATTRIBUTE_ENCRYPTED)
         return FALSE;
     FILE_BASIC_INFO basic = {};
     basic.CreationTime = old.CreationTime;
@@ -31,12 +32,13 @@ BOOL GiveAttributesAndCreationTime(HANDLE hOld, HANDLE hNew)
     return sys.SetFileInformationByHandle(hNew, FileBasicInfo, &basic, sizeof basic);
 }
 
-// Streams beside the file's contents (base.mdb:name) would not follow it to a new file.
-bool HasNamedStreams(HANDLE hFile)
+// Streams beside the file's contents (base.mdb:name) would not follow it to a new file. Where the list
+// cannot be had on a file system that keeps streams, there may be some.
+bool MayHaveNamedStreams(HANDLE hFile, DWORD dwVolumeFlags)
 {
     LONGLONG buffer[512];
     if (!sys.GetFileInformationByHandleEx(hFile, FileStreamInfo, buffer, sizeof buffer))
-        return ::GetLastError() == ERROR_MORE_DATA; // more than fit; a file system without streams fails
+        return ::GetLastError() != ERROR_HANDLE_EOF && (dwVolumeFlags & FILE_NAMED_STREAMS);
     const BYTE* pNext = (const BYTE*)buffer;
     for (;;)
     {
@@ -70,13 +72,15 @@ PSECURITY_DESCRIPTOR SecurityOf(HANDLE hFile)
     return pDescriptor;
 }
 
-bool SameOwner(PSECURITY_DESCRIPTOR p1, PSECURITY_DESCRIPTOR p2)
+bool SameOwnerAndGroup(PSECURITY_DESCRIPTOR p1, PSECURITY_DESCRIPTOR p2)
 {
-    PSID pOwner1 = NULL, pOwner2 = NULL;
+    PSID pOwner1 = NULL, pOwner2 = NULL, pGroup1 = NULL, pGroup2 = NULL;
     BOOL bDefaulted;
     return ::GetSecurityDescriptorOwner(p1, &pOwner1, &bDefaulted) &&
            ::GetSecurityDescriptorOwner(p2, &pOwner2, &bDefaulted) && pOwner1 != NULL && pOwner2 != NULL &&
-           ::EqualSid(pOwner1, pOwner2);
+           ::EqualSid(pOwner1, pOwner2) && ::GetSecurityDescriptorGroup(p1, &pGroup1, &bDefaulted) &&
+           ::GetSecurityDescriptorGroup(p2, &pGroup2, &bDefaulted) &&
+           (pGroup1 == NULL ? pGroup2 == NULL : pGroup2 != NULL && ::EqualSid(pGroup1, pGroup2));
 }
 
 // The same entries in the same order, with the same flags (inherited or not), and the same protection.
@@ -98,34 +102,48 @@ bool SameDacl(PSECURITY_DESCRIPTOR p1, PSECURITY_DESCRIPTOR p2)
 }
 
 // Administrators and the system account may make anyone a file's owner, through a privilege their
-// accounts hold but do not have switched on.
-bool EnableRestorePrivilege()
+// accounts hold but do not have switched on. It is switched on for this one call only.
+BOOL SetSecurityWithRestorePrivilege(HANDLE hFile, SECURITY_INFORMATION info,
+                                     PSECURITY_DESCRIPTOR pDescriptor)
 {
     HANDLE hToken;
-    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES, &hToken))
-        return false;
-    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}};
-    bool bEnabled = ::LookupPrivilegeValueW(NULL, L"SeRestorePrivilege", &privileges.Privileges[0].Luid) &&
-                    ::AdjustTokenPrivileges(hToken, FALSE, &privileges, 0, NULL, NULL) &&
-                    ::GetLastError() == ERROR_SUCCESS;
+    if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_ADJUST_PRIVILEGES | TOKEN_QUERY, &hToken))
+        return FALSE;
+    TOKEN_PRIVILEGES privileges = {1, {{{0, 0}, SE_PRIVILEGE_ENABLED}}}, previous = {};
+    DWORD cbPrevious = sizeof previous;
+    BOOL bSet = FALSE;
+    if (::LookupPrivilegeValueW(NULL, L"SeRestorePrivilege", &privileges.Privileges[0].Luid) &&
+        ::AdjustTokenPrivileges(hToken, FALSE, &privileges, sizeof previous, &previous, &cbPrevious))
+    {
+        if (::GetLastError() == ERROR_SUCCESS)
+            bSet = sys.SetKernelObjectSecurity(hFile, info, pDescriptor);
+        DWORD dwError = ::GetLastError();
+        ::AdjustTokenPrivileges(hToken, FALSE, &previous, 0, NULL, NULL);
+        ::SetLastError(dwError);
+    }
     ::CloseHandle(hToken);
-    return bEnabled;
+    return bSet;
 }
 
 // Written as the old file has them, exactly: the low-level call sets what it is given, whereas the
 // higher-level SetSecurityInfo works the inherited entries out anew from the folder and the new owner.
+// What the file system then keeps is read back, since some (a server mapping permissions onto its own)
+// keep less than they are given.
 BOOL GiveSecurity(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
 {
     PSECURITY_DESCRIPTOR pOld = SecurityOf(hOld);
     PSECURITY_DESCRIPTOR pNew = SecurityOf(hNew);
-    bool bSameOwner = pOld != NULL && pNew != NULL && SameOwner(pOld, pNew);
+    bool bSameOwner = pOld != NULL && pNew != NULL && SameOwnerAndGroup(pOld, pNew);
     BOOL bSame = bSameOwner && SameDacl(pOld, pNew);
     if (!bSame && pOld != NULL && bMayWriteSecurity)
     {
         SECURITY_INFORMATION info = DACL_SECURITY_INFORMATION | (bSameOwner ? 0 : kOwnerAndGroup);
-        bSame = sys.SetKernelObjectSecurity(hNew, info, pOld);
-        if (!bSame && !bSameOwner && ::GetLastError() == ERROR_INVALID_OWNER && EnableRestorePrivilege())
-            bSame = sys.SetKernelObjectSecurity(hNew, info, pOld);
+        BOOL bSet = sys.SetKernelObjectSecurity(hNew, info, pOld);
+        if (!bSet && !bSameOwner && ::GetLastError() == ERROR_INVALID_OWNER)
+            bSet = SetSecurityWithRestorePrivilege(hNew, info, pOld);
+        free(pNew);
+        pNew = bSet ? SecurityOf(hNew) : NULL;
+        bSame = pNew != NULL && SameOwnerAndGroup(pOld, pNew) && SameDacl(pOld, pNew);
     }
     free(pOld);
     free(pNew);
@@ -135,12 +153,12 @@ BOOL GiveSecurity(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
 
 BOOL GiveIdentity(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
 {
-    if (HasNamedStreams(hOld) || !GiveAttributesAndCreationTime(hOld, hNew))
+    // What the file system keeps; where it cannot say, it may keep everything.
+    DWORD dwVolumeFlags = 0;
+    if (!::GetVolumeInformationByHandleW(hOld, NULL, 0, NULL, NULL, &dwVolumeFlags, NULL, 0))
+        dwVolumeFlags = FILE_PERSISTENT_ACLS | FILE_NAMED_STREAMS;
+    if (MayHaveNamedStreams(hOld, dwVolumeFlags) || !GiveAttributesAndCreationTime(hOld, hNew))
         return FALSE;
     // Where the file system keeps no permissions (FAT, exFAT), there are none to give.
-    DWORD dwVolumeFlags = 0;
-    if (::GetVolumeInformationByHandleW(hOld, NULL, 0, NULL, NULL, &dwVolumeFlags, NULL, 0) &&
-        !(dwVolumeFlags & FILE_PERSISTENT_ACLS))
-        return TRUE;
-    return GiveSecurity(hOld, hNew, bMayWriteSecurity);
+    return !(dwVolumeFlags & FILE_PERSISTENT_ACLS) || GiveSecurity(hOld, hNew, bMayWriteSecurity);
 }

@@ -86,13 +86,20 @@ wchar_t* FinalPathOf(HANDLE hFile)
 
 bool IsFilePath(const wchar_t* pszFull)
 {
-    // The system reads a device name in any folder as the device itself, and gives it as \\.\NAME; a
-    // volume reached through \\.\ (\\.\C:\...) is a disk like any other.
-    if (StartsWith(pszFull, L"\\\\.\\") &&
-        !(iswalpha(pszFull[4]) && pszFull[5] == L':' && (pszFull[6] == L'\\' || pszFull[6] == L'\0')))
-        return false;
+    // The system reads a device name in any folder as the device itself, and gives it as \\.\NAME; after
+    // \\?\ or \\.\ only a drive, a share or a volume's folder is a place for files (not a disk or a volume
+    // as a whole, \\?\PhysicalDrive0, \\?\GLOBALROOT\Device\...).
+    if (StartsWith(pszFull, L"\\\\?\\") || StartsWith(pszFull, L"\\\\.\\"))
+    {
+        const wchar_t* pszRest = pszFull + 4;
+        const wchar_t* pszVolumeEnd = StartsWith(pszRest, L"Volume{") ? wcschr(pszRest, L'}') : NULL;
+        if (!(iswalpha(pszRest[0]) && pszRest[1] == L':' && pszRest[2] == L'\\') &&
+            !StartsWith(pszRest, L"UNC\\") &&
+            !(pszVolumeEnd != NULL && pszVolumeEnd[1] == L'\\' && pszVolumeEnd[2] != L'\0'))
+            return false;
+    }
     const wchar_t* pszName = wcsrchr(pszFull, L'\\');
-    return pszName != NULL && wcschr(pszName, L':') == NULL;
+    return pszName != NULL && pszName[1] != L'\0' && wcschr(pszName, L':') == NULL;
 }
 
 size_t NameKeptBeside(const wchar_t* pszName)
@@ -143,6 +150,21 @@ bool IsNameBeside(const wchar_t* pszName, const wchar_t* pszSuffix, const wchar_
         if (!iswxdigit(pszFound[cchKept + 1 + i]))
             return false;
     return true;
+}
+
+wchar_t* InTemporaryFolder(const wchar_t* pszPath)
+{
+    wchar_t szTemp[MAX_PATH + 1];
+    DWORD cchTemp = ::GetTempPathW(ARRAYSIZE(szTemp), szTemp);
+    if (cchTemp == 0 || cchTemp > MAX_PATH)
+        return NULL;
+    const wchar_t* pszName = wcsrchr(pszPath, L'\\') + 1;
+    wchar_t* pszInTemp = AllocPath(cchTemp + wcslen(pszName));
+    wcscpy(pszInTemp, szTemp);
+    wcscat(pszInTemp, pszName);
+    wchar_t* pszLong = LongFullPathW(pszInTemp);
+    free(pszInTemp);
+    return pszLong;
 }
 
 CString DisplayPath(const wchar_t* pszLong)

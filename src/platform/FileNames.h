@@ -32,5 +32,9 @@ bool IsNameBeside(const wchar_t* pszName, const wchar_t* pszSuffix, const wchar_
 // How many characters of a file name the names beside it keep.
 size_t NameKeptBeside(const wchar_t* pszName);
 
+// The full path that a file named as pszPath's file name has in the user's temporary folder; NULL when
+// there is no such folder. Free with free().
+wchar_t* InTemporaryFolder(const wchar_t* pszPath);
+
 // A \\?\ path as a person writes it, in the system's code page.
 CString DisplayPath(const wchar_t* pszLong);

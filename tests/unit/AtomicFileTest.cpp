@@ -385,7 +385,7 @@ TEST_F(AtomicFile, WhereReplacingWouldLoseSomethingTheFileIsWrittenInPlace)
     EXPECT_FALSE(FileExists(target));
 }
 
-TEST_F(AtomicFile, FilesWithNamedStreamsOrAnUnknownFinalPathAreWrittenInPlace)
+TEST_F(AtomicFile, FilesWithNamedStreamsEncryptionOrAnUnknownFinalPathAreWrittenInPlace)
 {
     WriteFileBytes(target, oldBytes);
     const ULONGLONG index = FileIndex(target);
@@ -411,6 +411,20 @@ TEST_F(AtomicFile, FilesWithNamedStreamsOrAnUnknownFinalPathAreWrittenInPlace)
             });
         ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
         EXPECT_EQ(newBytes, ReadFileBytes(target));
+        EXPECT_EQ(index, FileIndex(target));
+    }
+    {
+        // A folder that encrypts new files would make the database readable by the installing account alone.
+        ScopedSysCall encrypting(
+            sys.GetFileInformationByHandleEx,
+            +[](HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size) WINAPI -> BOOL {
+                BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
+                if (got && infoClass == FileBasicInfo && EndsWith(NameOf(file), L".installing"))
+                    ((FILE_BASIC_INFO*)info)->FileAttributes |= FILE_ATTRIBUTE_ENCRYPTED;
+                return got;
+            });
+        ASSERT_TRUE(Install(target, oldBytes, &error)) << error.m_lOsError;
+        EXPECT_EQ(oldBytes, ReadFileBytes(target));
         EXPECT_EQ(index, FileIndex(target));
     }
 
@@ -588,24 +602,29 @@ namespace
 const char kUsersFile[] = "O:S-1-5-21-1-2-3-1001G:S-1-5-21-1-2-3-513"
                           "D:AI(A;ID;FA;;;S-1-5-21-1-2-3-1001)(A;ID;0x1200a9;;;BU)";
 PSECURITY_DESCRIPTOR g_targetSecurity;
+Bytes g_temporarySecurity; // what the temporary file was given, as a file system that keeps it all
 std::vector<std::pair<SECURITY_INFORMATION, std::string>> g_securitySet;
 DWORD g_ownerRefusal;
+bool g_keepsLess;
 
 BOOL WINAPI TargetSecurity(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
                            DWORD size, LPDWORD needed)
 {
-    if (g_targetSecurity == nullptr || EndsWith(NameOf(file), L".installing"))
+    const bool temporary = EndsWith(NameOf(file), L".installing");
+    if (g_targetSecurity == nullptr || (temporary && g_temporarySecurity.empty()))
         return kRealSystemCalls.GetKernelObjectSecurity(file, info, descriptor, size, needed);
-    *needed = GetSecurityDescriptorLength(g_targetSecurity);
+    const void* given = temporary ? (const void*)g_temporarySecurity.data() : g_targetSecurity;
+    *needed = GetSecurityDescriptorLength((PSECURITY_DESCRIPTOR)given);
     if (size < *needed)
     {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return FALSE;
     }
-    memcpy(descriptor, g_targetSecurity, *needed);
+    memcpy(descriptor, given, *needed);
     return TRUE;
 }
-// Records what is set, as text; Wine would keep only what its Unix permissions can say.
+// Records what is set, as text, and keeps it as the temporary file's: Wine would keep only what its Unix
+// permissions can say.
 BOOL WINAPI RecordSecurity(HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor)
 {
     if (g_ownerRefusal != 0 && (info & OWNER_SECURITY_INFORMATION))
@@ -617,6 +636,16 @@ BOOL WINAPI RecordSecurity(HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPT
     ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, info, &text, nullptr);
     g_securitySet.emplace_back(info, text ? text : "");
     LocalFree(text);
+    PSECURITY_DESCRIPTOR kept = descriptor;
+    if (g_keepsLess)
+        ConvertStringSecurityDescriptorToSecurityDescriptorA(
+            "O:S-1-5-21-1-2-3-1001G:S-1-5-21-1-2-3-513D:AI(A;ID;FA;;;"
+            "S-1-5-21-1-2-3-1001)",
+            SDDL_REVISION_1, &kept, nullptr);
+    const BYTE* bytes = (const BYTE*)kept;
+    g_temporarySecurity.assign(bytes, bytes + GetSecurityDescriptorLength(kept));
+    if (kept != descriptor)
+        LocalFree(kept);
     return TRUE;
 }
 // A share whose permission is "Change": files can be created, written and deleted, not given permissions.
@@ -645,12 +674,14 @@ TEST_F(AtomicFile, TheReplacedFileHasTheOwnerAndPermissionsItHadOrIsWrittenInPla
         PSECURITY_DESCRIPTOR target; // nullptr: as Wine gives it, which a new file in the folder has too
         bool changeShare;
         DWORD ownerRefusal;
+        bool keepsLess; // a server that maps permissions onto its own keeps fewer entries than it is given
         bool replaced;
     } cases[] = {
-        {"an administrator's update of a user's file", usersFile, false, 0, true},
-        {"the owner cannot be set", usersFile, false, ERROR_INVALID_OWNER, false},
-        {"a Change share, another owner", usersFile, true, 0, false},
-        {"a Change share, the permissions a new file gets", nullptr, true, 0, true},
+        {"an administrator's update of a user's file", usersFile, false, 0, false, true},
+        {"the owner cannot be set", usersFile, false, ERROR_INVALID_OWNER, false, false},
+        {"the permissions are not kept as given", usersFile, false, 0, true, false},
+        {"a Change share, another owner", usersFile, true, 0, false, false},
+        {"a Change share, the permissions a new file gets", nullptr, true, 0, false, true},
     };
     for (const auto& c : cases)
     {
@@ -660,6 +691,8 @@ TEST_F(AtomicFile, TheReplacedFileHasTheOwnerAndPermissionsItHadOrIsWrittenInPla
         g_targetSecurity = c.target;
         g_ownerRefusal = c.ownerRefusal;
         g_securitySet.clear();
+        g_temporarySecurity.clear();
+        g_keepsLess = c.keepsLess;
         ScopedSysCall creation(sys.CreateFileW, c.changeShare ? ChangeShare : kRealSystemCalls.CreateFileW);
 
         CFileException error;
