@@ -1,9 +1,10 @@
 #include "TestSupport.h"
-#include "platform/CAtomicFile.h"
 
 #include <aclapi.h>
 #include <sddl.h>
 
+#include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <stdexcept>
 
@@ -115,15 +116,19 @@ std::vector<std::string> ListFolder(const std::string& folder)
 
 std::vector<std::string> TemporaryFilesOf(const std::string& target)
 {
+    // The documented shape, <name>.<16 hex digits>.installing, and not the installer's own pattern: names
+    // and pattern drifting apart together would otherwise make every "none left" check find nothing.
+    const std::string folder = target.substr(0, target.rfind('\\'));
+    const std::string name = target.substr(folder.size() + 1), suffix = ".installing";
+    const size_t digits = name.size() + 1;
     std::vector<std::string> names;
-    WIN32_FIND_DATAA data;
-    HANDLE h = FindFirstFileA(CAtomicFile::TemporaryPatternFor(target.c_str()), &data);
-    if (h == INVALID_HANDLE_VALUE)
-        return names;
-    do
-        names.push_back(data.cFileName);
-    while (FindNextFileA(h, &data));
-    FindClose(h);
+    for (const std::string& found : ListFolder(folder))
+        if (found.size() == digits + 16 + suffix.size() &&
+            _strnicmp(found.c_str(), name.c_str(), name.size()) == 0 && found[name.size()] == '.' &&
+            _stricmp(found.c_str() + digits + 16, suffix.c_str()) == 0 &&
+            std::all_of(found.begin() + digits, found.begin() + digits + 16,
+                        [](char ch) { return isxdigit((unsigned char)ch) != 0; }))
+            names.push_back(found);
     return names;
 }
 
