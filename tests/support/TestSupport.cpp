@@ -134,11 +134,14 @@ std::vector<std::string> TemporaryFilesOf(const std::string& target)
 
 bool MakeUnixSymlink(const std::string& link, const std::string& target)
 {
-#if defined(__x86_64__)
+    // Wine runs a Unix program it is asked to start, in a 32-bit test program as in a 64-bit one, but
+    // gives no handle to wait on: the link is waited for.
     typedef char*(CDECL * UnixFileName)(LPCWSTR);
-    auto unixName =
-        (UnixFileName)(void*)GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name");
-    if (unixName == nullptr)
+    typedef WCHAR*(CDECL * DosFileName)(LPCSTR);
+    HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
+    auto unixName = (UnixFileName)(void*)GetProcAddress(kernel32, "wine_get_unix_file_name");
+    auto dosName = (DosFileName)(void*)GetProcAddress(kernel32, "wine_get_dos_file_name");
+    if (unixName == nullptr || dosName == nullptr)
         return false;
     auto unixPath = [&](const std::string& path) {
         wchar_t wide[MAX_PATH];
@@ -148,18 +151,24 @@ bool MakeUnixSymlink(const std::string& link, const std::string& target)
         HeapFree(GetProcessHeap(), 0, name);
         return result;
     };
-    const std::string from = unixPath(target), to = unixPath(link);
-    long result;
-    __asm__ volatile("syscall"
-                     : "=a"(result)
-                     : "a"(88L /* symlink */), "D"(from.c_str()), "S"(to.c_str())
-                     : "rcx", "r11", "memory");
-    return result == 0;
-#else
-    (void)link;
-    (void)target;
-    return false;
-#endif
+    WCHAR* ln = dosName("/bin/ln");
+    if (ln == nullptr)
+        return false;
+    char program[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, ln, -1, program, MAX_PATH, nullptr, nullptr);
+    HeapFree(GetProcessHeap(), 0, ln);
+    std::string commandLine =
+        Quote(program) + " -s -- " + Quote(unixPath(target)) + " " + Quote(unixPath(link));
+    STARTUPINFOA si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return false;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    for (int i = 0; i < 500 && !FileExists(link); i++)
+        Sleep(20);
+    return FileExists(link);
 }
 
 ACCESS_MASK EveryoneAccess(const std::string& path)
