@@ -176,8 +176,8 @@ TEST_F(Install, TwoUnattendedRunsAtOnceLeaveTheNewDatabaseAndNoTemporaryFile)
         SCOPED_TRACE(round);
         WriteFileBytes(target, oldBytes);
         InstallerRun first(package, "/Automation"), second(package, "/Automation");
-        ASSERT_TRUE(first.WaitForExit(60000));
-        ASSERT_TRUE(second.WaitForExit(60000));
+        ASSERT_TRUE(first.WaitForExitShowingNothing(60000));
+        ASSERT_TRUE(second.WaitForExitShowingNothing(60000));
         // 0: it installed; 4: the other run held the file for longer than the waits.
         const DWORD statuses[2] = {first.ExitCode(), second.ExitCode()};
         for (DWORD status : statuses)
