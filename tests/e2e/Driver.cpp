@@ -1,5 +1,7 @@
 #include "Driver.h"
 
+#include <gtest/gtest.h>
+
 namespace qbtest
 {
 namespace
@@ -78,7 +80,7 @@ const Control* FindControl(const std::vector<Control>& controls, int id)
 DWORD RunToEnd(const std::string& exe, const std::string& arguments)
 {
     InstallerRun run(exe, arguments);
-    return run.WaitForExit() ? run.ExitCode() : STILL_ACTIVE;
+    return run.WaitForExitShowingNothing() ? run.ExitCode() : STILL_ACTIVE;
 }
 
 void MessageBoxView::Press(int id) const
@@ -112,6 +114,36 @@ std::vector<HWND> InstallerRun::WindowsCaptioned(const std::string& caption)
         if (WindowText(hwnd) == caption)
             windows.push_back(hwnd);
     return windows;
+}
+
+std::string InstallerRun::ShownWindow()
+{
+    std::vector<HWND> shown = VisibleDialogs(process_.pid());
+    if (shown.empty())
+        return "";
+    std::string text;
+    for (const Control& c : Children(shown[0]))
+        if (c.className == "Static" && c.text.size() > text.size())
+            text = c.text;
+    return "\"" + WindowText(shown[0]) + "\": " + text;
+}
+
+bool InstallerRun::WaitForExitShowingNothing(DWORD timeoutMs)
+{
+    const DWORD start = GetTickCount();
+    while (!process_.Wait(20))
+    {
+        const std::string shown = ShownWindow();
+        if (!shown.empty())
+        {
+            ADD_FAILURE() << "the run showed " << shown;
+            process_.Kill();
+            return false;
+        }
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+    }
+    return true;
 }
 
 bool InstallerRun::HasWindow(const std::string& caption)

@@ -62,6 +62,11 @@ public:
     bool LeaveAnsweringYes(HWND dialog);
 
     bool WaitForExit(DWORD timeoutMs = 20000) { return process_.Wait(timeoutMs); }
+    // As WaitForExit, for a run that must show nothing: a window it shows fails the test at once, and
+    // the run is ended rather than left waiting for an answer.
+    bool WaitForExitShowingNothing(DWORD timeoutMs = 20000);
+    // The caption and text of a visible window of this process, or "" when it shows none.
+    std::string ShownWindow();
     DWORD ExitCode() const { return process_.ExitCode(); }
     bool Running() { return !process_.Wait(0); }
 
@@ -80,8 +85,8 @@ private:
     ChildProcess process_;
 };
 
-// Runs a package (unattended, say) to its end and gives its exit status; STILL_ACTIVE (259) when it had
-// to be stopped because it did not end by itself.
+// Runs a package unattended to its end and gives its exit status; STILL_ACTIVE (259) when it had to be
+// stopped because it did not end by itself or showed a window (which fails the test).
 DWORD RunToEnd(const std::string& exe, const std::string& arguments);
 
 // Waits until predicate() is true or timeoutMs pass; returns its last value.

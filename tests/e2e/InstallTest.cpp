@@ -234,20 +234,42 @@ TEST_F(Install, ALogSaysWhatARunDidAndWhy)
 
 TEST_F(Install, UnattendedWaitsOutAReaderThatLooksForAMoment)
 {
-    // As a scanner looks at a file just written: open with every kind of sharing, from 0.2 s before the
-    // run starts to 0.6 s after (the run needs about 0.3 s to reach the file).
+    // As an indexer or a backup tool looks at a file: open for its attributes alone, with every kind of
+    // sharing. The run can still take the target and write its new file beside it, but not move that file
+    // over the target while the look lasts. The look ends once the run is seen waiting there (it has let
+    // the target go, its new file is still there), alive and with the target unchanged.
     std::string target = dir / "Tarif.mdb";
     WriteFileBytes(target, oldBytes);
     SetHost(target);
     std::string package = Example();
-    FileHolder scanner(target, true);
-    Sleep(200);
+    const DWORD everyone = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+    HANDLE look =
+        CreateFileA(target.c_str(), FILE_READ_ATTRIBUTES, everyone, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, look);
     InstallerRun run(package, "/Automation");
-    Sleep(600);
-    scanner.Release();
-    ASSERT_TRUE(run.WaitForExit());
+    // Waiting at the move: its new file is there before and after the target opens for reading, which it
+    // does only once the run has let it go.
+    auto waitingAtTheMove = [&] {
+        if (TemporaryFilesOf(target).size() != 1)
+            return false;
+        HANDLE reader =
+            CreateFileA(target.c_str(), GENERIC_READ, everyone, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (reader == INVALID_HANDLE_VALUE)
+            return false;
+        CloseHandle(reader);
+        return TemporaryFilesOf(target).size() == 1;
+    };
+    EXPECT_TRUE(WaitUntil([&] { return !run.Running() || !run.ShownWindow().empty() || waitingAtTheMove(); }))
+        << "the run was never seen waiting at the move";
+    EXPECT_EQ("", run.ShownWindow());
+    EXPECT_TRUE(run.Running()) << "ended with status " << run.ExitCode() << " before the look did";
+    EXPECT_EQ(oldBytes, ReadFileBytes(target));
+    EXPECT_EQ(1u, TemporaryFilesOf(target).size());
+    CloseHandle(look);
+    ASSERT_TRUE(run.WaitForExitShowingNothing());
     EXPECT_EQ(0u, run.ExitCode());
     EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_TRUE(TemporaryFilesOf(target).empty());
 }
 
 TEST_F(Install, TwoUnattendedRunsAtOnceLeaveTheNewDatabaseAndNoTemporaryFile)
@@ -261,8 +283,8 @@ TEST_F(Install, TwoUnattendedRunsAtOnceLeaveTheNewDatabaseAndNoTemporaryFile)
         SCOPED_TRACE(round);
         WriteFileBytes(target, oldBytes);
         InstallerRun first(package, "/Automation"), second(package, "/Automation");
-        ASSERT_TRUE(first.WaitForExit(60000));
-        ASSERT_TRUE(second.WaitForExit(60000));
+        ASSERT_TRUE(first.WaitForExitShowingNothing(60000));
+        ASSERT_TRUE(second.WaitForExitShowingNothing(60000));
         // 0: it installed; 4: the other run held the file for longer than the waits.
         const DWORD statuses[2] = {first.ExitCode(), second.ExitCode()};
         for (DWORD status : statuses)

@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 using namespace qbtest;
 
 namespace
@@ -15,6 +17,11 @@ const char* const kPlantedNames[] = {
     "comctl32", "comdlg32", "ole32",   "oleaut32", "shlwapi", "explorerframe", "windowscodecs",
     "shell32",  "imm32",    "msctf",   "profapi",  "sspicli", "rpcrt4",        "combase",
     "winmm",    "setupapi", "apphelp", "bcrypt",   "gdiplus"};
+// The ones Wine takes from a program's folder when asked for them by name. For the others it takes its own
+// library wherever the search leads (as Windows does only for its list of known libraries), so under Wine
+// only these can show that a search reached the package's folder.
+const char* const kTakenFromTheFolder[] = {"apphelp", "cryptbase", "dwmapi", "msctf",
+                                           "profapi", "propsys",   "shcore", "userenv"};
 
 class PlantedLibraries : public HostFixture
 {
@@ -35,10 +42,29 @@ protected:
         for (const std::string& name : ListFolder(dir.path()))
             if (name.size() > 7 && name.compare(name.size() - 7, 7, ".loaded") == 0)
                 marks.push_back(name);
+        std::sort(marks.begin(), marks.end());
         return marks;
     }
 };
 } // namespace
+
+// The positive control of the tests below, which pass when no mark appears: a program that does look in
+// its own folder, asking for every planted name, finds there the ones Wine takes from it, and they leave
+// their marks.
+TEST_F(PlantedLibraries, ThoseAProgramLoadsByNameFromItsFolderLeaveTheirMarks)
+{
+    const std::string loader = dir / "load-by-name.exe";
+    ASSERT_TRUE(CopyFileA((BinDir() + "\\load-by-name.exe").c_str(), loader.c_str(), FALSE));
+    std::string names;
+    for (const char* name : kPlantedNames)
+        names += " " + std::string(name);
+    RunResult loaded = qbtest::Run(Quote(loader) + names);
+    EXPECT_EQ(0u, loaded.exitCode) << "names that did not load at all";
+    std::vector<std::string> expected;
+    for (const char* name : kTakenFromTheFolder)
+        expected.push_back(std::string(name) + ".dll.loaded");
+    EXPECT_EQ(expected, Marks());
+}
 
 TEST_F(PlantedLibraries, NoneRunsUnattendedNorAttendedWithTheAboutBoxAndTheExitQuestion)
 {

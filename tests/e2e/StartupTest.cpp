@@ -163,7 +163,7 @@ TEST_F(Startup, OnlyTheWordAutomationAfterOneLeaderRunsUnattended)
     {
         DeleteFileA(target.c_str());
         InstallerRun run(package, arguments);
-        ASSERT_TRUE(run.WaitForExit()) << arguments;
+        ASSERT_TRUE(run.WaitForExitShowingNothing()) << arguments;
         EXPECT_EQ(0u, run.ExitCode()) << arguments;
         EXPECT_TRUE(FileExists(target)) << arguments;
     }

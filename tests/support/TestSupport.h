@@ -41,8 +41,8 @@ std::vector<std::string> ListFolder(const std::string& folder);
 
 // The temporary files of the one-step replacement of target (CAtomicFile) now in its folder.
 std::vector<std::string> TemporaryFilesOf(const std::string& target);
-// A Unix symbolic link at link leading to target, both Windows paths: Wine 8's CreateSymbolicLinkW makes
-// nothing, so the link is made by the Linux system call. False where this build cannot make one.
+// A Unix symbolic link at link leading to target (which exists), both Windows paths: Wine 8's
+// CreateSymbolicLinkW makes nothing, so the system's ln makes it. False where it cannot be made.
 bool MakeUnixSymlink(const std::string& link, const std::string& target);
 // What an allow entry for Everyone grants on a file, and a protected DACL that grants Everyone access
 // and SYSTEM everything.
