@@ -86,13 +86,6 @@ void RemoveLeftoversBeside(const wchar_t* pszPath)
 }
 } // namespace
 
-CString CAtomicFile::TemporaryPatternFor(const char* pszTarget)
-{
-    CString strTarget(pszTarget);
-    int nName = strTarget.ReverseFind('\\') + 1;
-    return strTarget.Left(nName) + strTarget.Mid(nName).Left(200) + ".*" + CString(kTemporarySuffix);
-}
-
 BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
 {
     Abort();

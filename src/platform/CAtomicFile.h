@@ -53,10 +53,6 @@ public:
     // them, for the user, the target being damaged. Empty otherwise.
     const CString& PreviousContentsKeptIn() const { return m_strPreviousKeptIn; }
 
-    // The wildcard pattern that every temporary file of every run for pszTarget matches. A run that was
-    // killed leaves at most one such file behind, and the next run for the same target removes it.
-    static CString TemporaryPatternFor(const char* pszTarget);
-
 private:
     BOOL OpenTarget(CFileException* pError);
     BOOL CreateTemporary(CFileException* pError);
