@@ -242,7 +242,8 @@ BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData
     if (::GetFileType(hFile) != FILE_TYPE_DISK || !::GetFileSizeEx(hFile, &size) || size.QuadPart != cbData)
         return FALSE;
 
-    const DWORD kPiece = 1u << 20;
+    // Read in small pieces: most targets differ in their first one, and the memory stays small.
+    const DWORD kPiece = 64u << 10;
     BYTE* pBuffer = (BYTE*)malloc(kPiece);
     if (pBuffer == NULL)
         return FALSE;
