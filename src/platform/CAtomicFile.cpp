@@ -103,27 +103,31 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
 
     if (!OpenTarget(pError))
         return FALSE;
-    if (m_bInPlace)
-        return InPlaceBecause("it may be changed but not deleted");
-
-    if (m_fileTarget.IsOpen())
+    const char* pszInPlaceBecause = m_bInPlace ? "it may be changed but not deleted" : NULL;
+    if (pszInPlaceBecause == NULL && m_fileTarget.IsOpen())
     {
-        // Replacing a file with other hard links would part it from them.
+        // Replacing a file with other hard links would part it from them. Through a symbolic link, the
+        // file it leads to is replaced, and the link keeps leading to it; where the system cannot say
+        // which file that is, the path as given might be the link itself.
         FILE_STANDARD_INFO standard;
+        wchar_t* pszFinal = NULL;
         if (!sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
                                               sizeof standard) ||
             standard.NumberOfLinks > 1)
-            return InPlaceBecause("it has other hard links, or the system cannot say");
-        // Through a symbolic link, the file it leads to is replaced, and the link keeps leading to it.
-        // Where the system cannot say which file that is, the path as given might be the link itself.
-        wchar_t* pszFinal = FinalPathOf(m_fileTarget.m_hFile);
-        if (pszFinal == NULL)
-            return InPlaceBecause("the system cannot say which file its path leads to");
-        free(m_pszFinal);
-        m_pszFinal = pszFinal;
+            pszInPlaceBecause = "it has other hard links, or the system cannot say";
+        else if ((pszFinal = FinalPathOf(m_fileTarget.m_hFile)) == NULL)
+            pszInPlaceBecause = "the system cannot say which file its path leads to";
+        else
+        {
+            free(m_pszFinal);
+            m_pszFinal = pszFinal;
+        }
     }
 
+    // Beside the file that is written, whichever way.
     RemoveLeftovers();
+    if (pszInPlaceBecause != NULL)
+        return InPlaceBecause(pszInPlaceBecause);
     if (!CreateTemporary(pError))
     {
         // Someone who may change the file but create nothing in its folder still gets it written.
@@ -149,8 +153,6 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
 BOOL CAtomicFile::InPlaceBecause(const char* pszReason)
 {
     AfxLog("to be written in place, its previous contents kept aside first: %s", pszReason);
-    // A copy of the previous contents that a killed run left half-made is one of these too.
-    RemoveLeftovers();
     m_bInPlace = TRUE;
     return TRUE;
 }
