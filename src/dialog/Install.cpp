@@ -128,14 +128,64 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
 }
 } // namespace
 
+void CQuillbrookDlg::EndWith(InstallOutcome outcome)
+{
+    SetOutcome(outcome);
+    CDialog::OnOK();
+}
+
+BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
+{
+    CreateFolderWithParents(FolderOf(m_strTargetPath));
+
+    // The target changes from the old database to the complete new one in one step. While another
+    // process (above all the host) holds it open, the user is asked to close it and try again.
+    CAtomicFile file;
+    CFileException error;
+    while (!file.Open(m_strTargetPath, &error))
+    {
+        if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
+        {
+            EndWith(OUTCOME_TARGET_NOT_OPENED);
+            return FALSE;
+        }
+    }
+
+    if (!file.Write(pData, cbData, &error))
+    {
+        // Nothing has changed on the disk, unless a file written in place could not be put back as it
+        // was, which is said with where its previous contents are. Attended, the dialog stays so that the
+        // user can make room and try again; unattended, the run ends with its status and no box to answer.
+        const CString& strKeptIn = file.PreviousContentsKeptIn();
+        const InstallOutcome outcome =
+            strKeptIn.IsEmpty() ? OUTCOME_WRITE_FAILED : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE;
+        if (m_bUnattended)
+        {
+            EndWith(outcome);
+            return FALSE;
+        }
+        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")\n" +
+                          (strKeptIn.IsEmpty() ? CString(kLeftAsItWasText) : PreviousSetAsideText(strKeptIn)),
+                      MB_OK | MB_ICONERROR, 0);
+        SetOutcome(outcome);
+        return FALSE;
+    }
+
+    while (!file.Replace(&error))
+    {
+        if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
+        {
+            file.Abort();
+            EndWith(OUTCOME_TARGET_NOT_OPENED);
+            return FALSE;
+        }
+    }
+    AfxLog("database written: %lu bytes", cbData);
+    return TRUE;
+}
+
 void CQuillbrookDlg::OnOK()
 {
-    // Every way out but the attended ones that keep the dialog open ends it with IDOK.
-    auto finish = [this](InstallOutcome outcome) {
-        SetOutcome(outcome);
-        CDialog::OnOK();
-    };
-
     // Without a target an attended run waits for "Browse..."; an unattended one asks for a file once,
     // unless nobody could answer the save dialog.
     if (m_strTargetPath.IsEmpty())
@@ -144,7 +194,7 @@ void CQuillbrookDlg::OnOK()
             return;
         if (!AfxHasVisibleDesktop())
         {
-            finish(OUTCOME_TARGET_NOT_OPENED);
+            EndWith(OUTCOME_TARGET_NOT_OPENED);
             return;
         }
         OnBrowse();
@@ -159,7 +209,7 @@ void CQuillbrookDlg::OnOK()
         AfxLog("package: %s", bFound ? "its integrity check failed (damaged)" : "no database in it");
         if (!m_bUnattended)
             AfxMessageBox(kPackageIncompleteText, MB_OK, 0);
-        finish(OUTCOME_PACKAGE_INCOMPLETE);
+        EndWith(OUTCOME_PACKAGE_INCOMPLETE);
         return;
     }
 
@@ -170,56 +220,8 @@ void CQuillbrookDlg::OnOK()
     AfxLog("target: %s", (const char*)m_strTargetPath);
     if (CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData))
         AfxLog("the target already holds this database: left alone");
-    else
-    {
-        CreateFolderWithParents(FolderOf(m_strTargetPath));
-
-        // The target changes from the old database to the complete new one in one step. While another
-        // process (above all the host) holds it open, the user is asked to close it and try again.
-        CAtomicFile file;
-        CFileException error;
-        while (!file.Open(m_strTargetPath, &error))
-        {
-            if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
-            {
-                finish(OUTCOME_TARGET_NOT_OPENED);
-                return;
-            }
-        }
-
-        if (!file.Write(payload.pData, payload.cbData, &error))
-        {
-            // Nothing has changed on the disk, unless a file written in place could not be put back as it
-            // was, which is said with where its previous contents are. Attended, the dialog stays so that the
-            // user can make room and try again; unattended, the run ends with its status and no box to
-            // answer.
-            const CString& strKeptIn = file.PreviousContentsKeptIn();
-            const InstallOutcome outcome =
-                strKeptIn.IsEmpty() ? OUTCOME_WRITE_FAILED : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE;
-            if (m_bUnattended)
-            {
-                finish(outcome);
-                return;
-            }
-            AfxMessageBox(
-                "Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")\n" +
-                    (strKeptIn.IsEmpty() ? CString(kLeftAsItWasText) : PreviousSetAsideText(strKeptIn)),
-                MB_OK | MB_ICONERROR, 0);
-            SetOutcome(outcome);
-            return;
-        }
-
-        while (!file.Replace(&error))
-        {
-            if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
-            {
-                file.Abort();
-                finish(OUTCOME_TARGET_NOT_OPENED);
-                return;
-            }
-        }
-        AfxLog("database written: %lu bytes", payload.cbData);
-    }
+    else if (!WriteDatabase(payload.pData, payload.cbData))
+        return;
 
     RemoveStaleFile(m_strTargetPath,
                     ReadRegistryString(LoadPackageString(REG_SETTINGS_KEY), "CheminTarifsMgr", ""));
@@ -238,11 +240,11 @@ void CQuillbrookDlg::OnOK()
         reason.m_lOsError = (LONG)::GetLastError();
         if (!m_bUnattended)
             AfxMessageBox(DateNotRecordedText(ErrorText(reason)), MB_OK | MB_ICONWARNING, 0);
-        finish(OUTCOME_DATE_NOT_RECORDED);
+        EndWith(OUTCOME_DATE_NOT_RECORDED);
         return;
     }
 
     if (!m_bUnattended)
         AfxMessageBox(kSuccessText, MB_OK, 0);
-    finish(OUTCOME_INSTALLED);
+    EndWith(OUTCOME_INSTALLED);
 }

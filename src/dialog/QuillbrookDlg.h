@@ -2,6 +2,7 @@
 #pragma once
 
 #include "platform/Afx.h"
+#include "dialog/Outcome.h"
 #include "dialog/resource.h"
 
 class CQuillbrookDlg : public CDialog
@@ -46,6 +47,10 @@ protected:
     BOOL AcceptsHostCountry();
 
     BOOL ConfirmExit();
+    // Parts of the install procedure (Install.cpp): puts the database at the target, FALSE when the run
+    // ended or stays without it; ends the dialog with an outcome.
+    BOOL WriteDatabase(const void* pData, DWORD cbData);
+    void EndWith(InstallOutcome outcome);
     // Redraws the banner and the rule at the dialog's width when the system font has made it wider or
     // narrower than they are (WindowChrome.cpp).
     void FitPicturesToWidth();
