@@ -74,7 +74,12 @@ ToolRun RunTool(const std::wstring& tool, const std::vector<std::wstring>& args)
     si.hStdError = err;
     PROCESS_INFORMATION pi;
     ToolRun run = {255, "", ""};
-    if (CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    const BOOL bStarted = qbtest::StartProcess([&] {
+        return CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si,
+                              &pi);
+    });
+    const DWORD dwStartError = bStarted ? 0 : GetLastError();
+    if (bStarted)
     {
         if (WaitForSingleObject(pi.hProcess, 120000) != WAIT_OBJECT_0)
             TerminateProcess(pi.hProcess, 255);
@@ -87,6 +92,8 @@ ToolRun RunTool(const std::wstring& tool, const std::vector<std::wstring>& args)
     Bytes outBytes = qbtest::ReadFileBytes(dir / "out"), errBytes = qbtest::ReadFileBytes(dir / "err");
     run.out.assign(outBytes.begin(), outBytes.end());
     run.err.assign(errBytes.begin(), errBytes.end());
+    if (!bStarted)
+        run.err += "(not started: error " + std::to_string(dwStartError) + ")";
     return run;
 }
 

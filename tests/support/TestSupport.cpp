@@ -162,7 +162,10 @@ bool MakeUnixSymlink(const std::string& link, const std::string& target)
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!StartProcess([&] {
+            return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &si, &pi);
+        }))
         return false;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
@@ -226,8 +229,10 @@ ChildProcess::ChildProcess(const std::string& commandLine)
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     std::string mutableLine = commandLine;
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                        &info_))
+    if (!StartProcess([&] {
+            return CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                                  &si, &info_);
+        }))
         Fail("CreateProcess " + commandLine);
 }
 
@@ -273,7 +278,10 @@ RunResult Run(const std::string& commandLine, DWORD timeoutMs)
     si.hStdError = writeEnd;
     PROCESS_INFORMATION pi;
     std::string mutableLine = commandLine;
-    if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    if (!StartProcess([&] {
+            return CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &si, &pi);
+        }))
         Fail("CreateProcess " + commandLine);
     CloseHandle(writeEnd);
 
@@ -330,7 +338,10 @@ FileHolder::FileHolder(const std::string& path, bool shared)
     PROCESS_INFORMATION pi;
     std::string commandLine =
         Quote(BinDir() + "\\hold-file.exe") + " " + Quote(path) + (shared ? " shared" : "");
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+    if (!StartProcess([&] {
+            return CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                  &si, &pi);
+        }))
         Fail("CreateProcess hold-file");
     CloseHandle(pi.hThread);
     CloseHandle(inputRead);

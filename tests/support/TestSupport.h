@@ -52,6 +52,21 @@ void SetEveryoneAccess(const std::string& path, ACCESS_MASK access);
 // Deterministic filler: the same seed gives the same bytes.
 Bytes PatternBytes(size_t size, unsigned seed);
 
+// Calls start (a CreateProcess call) until it succeeds or fails otherwise than as Wine now and then does
+// for a process of a quick series (ERROR_INTERNAL_ERROR: Wine's doing, not the started program's), at
+// most five times.
+template <class Start> BOOL StartProcess(Start start)
+{
+    for (int i = 0;; i++)
+    {
+        if (start())
+            return TRUE;
+        if (GetLastError() != ERROR_INTERNAL_ERROR || i == 4)
+            return FALSE;
+        Sleep(50);
+    }
+}
+
 // A program started with a command line; killed on destruction if still running.
 class ChildProcess
 {
