@@ -15,6 +15,8 @@ wine_start
 trap wine_stop EXIT
 wine_windows_managed N
 status=0
+# A test program that Wine failed to start is started once more (build/wine-run.sh).
+export QB_RETRY_SILENT_START=1
 ctest --test-dir build --output-on-failure --timeout 300 "$@" || status=$?
 # Said last, where it is read: what this kind of machine leaves untested.
 if [ "$(scripts/wine-arch.sh)" = x86_64 ]; then
