@@ -69,20 +69,14 @@ void CreateFolderWithParents(const CString& strFolder)
     AfxLog("making the folder %s: %s", (const char*)strFolder, (const char*)AfxErrorText((DWORD)nResult));
 }
 
-CString ErrorText(const CFileException& error)
-{
-    char szError[255];
-    error.GetErrorMessage(szError, sizeof szError);
-    return CString(szError);
-}
-
 // Asks whether to try opening the target again; never asks when nobody is there to answer.
 bool AskToRetry(BOOL bUnattended, const CString& strTargetPath, const CFileException& error)
 {
     if (bUnattended)
         return false;
     AfxLog("asking the user to close Dravik and try again");
-    CString strMessage = "Couldn't open file " + strTargetPath + "\n(" + ErrorText(error) +
+    CString strMessage = "Couldn't open file " + strTargetPath + "\n(" +
+                         AfxErrorText((DWORD)error.m_lOsError) +
                          ")\nPlease close Dravik before installing this pricelist";
     return AfxMessageBox(strMessage, MB_RETRYCANCEL | MB_ICONERROR, 0) != IDCANCEL;
 }
@@ -124,7 +118,8 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
     if (CFile::Remove(strStalePath, &error))
         AfxLog("stale file %s: removed", (const char*)strStalePath);
     else
-        AfxLog("stale file %s: left (%s)", (const char*)strStalePath, (const char*)ErrorText(error));
+        AfxLog("stale file %s: left (%s)", (const char*)strStalePath,
+               (const char*)AfxErrorText((DWORD)error.m_lOsError));
 }
 } // namespace
 
@@ -164,7 +159,8 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
             EndWith(outcome);
             return FALSE;
         }
-        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + ErrorText(error) + ")\n" +
+        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" +
+                          AfxErrorText((DWORD)error.m_lOsError) + ")\n" +
                           (strKeptIn.IsEmpty() ? CString(kLeftAsItWasText) : PreviousSetAsideText(strKeptIn)),
                       MB_OK | MB_ICONERROR, 0);
         SetOutcome(outcome);
@@ -236,10 +232,9 @@ void CQuillbrookDlg::OnOK()
     if (!strDateKey.IsEmpty() && !strDate.IsEmpty() &&
         !WriteRegistryString(strDateKey, "date_creation_tarif", strDate, 1))
     {
-        CFileException reason;
-        reason.m_lOsError = (LONG)::GetLastError();
+        const DWORD dwReason = ::GetLastError();
         if (!m_bUnattended)
-            AfxMessageBox(DateNotRecordedText(ErrorText(reason)), MB_OK | MB_ICONWARNING, 0);
+            AfxMessageBox(DateNotRecordedText(AfxErrorText(dwReason)), MB_OK | MB_ICONWARNING, 0);
         EndWith(OUTCOME_DATE_NOT_RECORDED);
         return;
     }

@@ -15,8 +15,6 @@ namespace
 const DWORD kRetryWaits[] = {10, 20, 40, 80, 160, 250, 250, 250};
 const int kRetries = ARRAYSIZE(kRetryWaits);
 
-const wchar_t kTemporarySuffix[] = L".installing";
-
 // Another process has the file open for a moment, or is removing a file of that name.
 bool IsInTheWay(DWORD dwError)
 {

@@ -38,6 +38,15 @@ BOOL CFileException::GetErrorMessage(char* lpszError, UINT nMaxError, UINT* pnHe
     return TRUE;
 }
 
+CString AfxErrorText(DWORD dwError)
+{
+    CFileException error;
+    error.m_lOsError = (LONG)dwError;
+    char szText[255];
+    error.GetErrorMessage(szText, sizeof szText);
+    return CString(szText);
+}
+
 BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError)
 {
     Abort();

@@ -22,6 +22,9 @@ public:
     CString m_strFileName; // the file the failure concerns
 };
 
+// The system's description of an error, as GetErrorMessage gives it.
+CString AfxErrorText(DWORD dwError);
+
 class CFile
 {
 public:

@@ -6,9 +6,8 @@
 
 namespace
 {
-// Made under the name of a temporary file, which the next run removes if this one is killed meanwhile,
-// and named for what it is once it holds the whole of the previous contents.
-const wchar_t kMakingSuffix[] = L".installing";
+// Made under the name of a temporary file (kTemporarySuffix), which the next run removes if this one is
+// killed meanwhile, and named for what it is once it holds the whole of the previous contents.
 const wchar_t kSuffix[] = L".previous";
 const DWORD kPiece = 1u << 20;
 
@@ -60,7 +59,7 @@ BOOL CPreviousCopy::Keep(CFile& file, const wchar_t* pszPath, CFileException* pE
 BOOL CPreviousCopy::CreateIn(const wchar_t* pszPath, CFile& file, CFileException* pError)
 {
     HANDLE hCopy =
-        CreateFileBeside(pszPath, kMakingSuffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &m_pszPath);
+        CreateFileBeside(pszPath, kTemporarySuffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &m_pszPath);
     if (hCopy == INVALID_HANDLE_VALUE)
     {
         pError->Set((LONG)::GetLastError(), file.m_strFileName);

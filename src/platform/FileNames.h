@@ -20,6 +20,10 @@ wchar_t* FinalPathOf(HANDLE hFile);
 // NUL, COM1 and the like in any folder, or a named stream (base.mdb:x).
 bool IsFilePath(const wchar_t* pszFull);
 
+// What the names of files still being made end with, after their 16 hex digits: every run removes those
+// that nobody holds any more beside the file they were for.
+constexpr wchar_t kTemporarySuffix[] = L".installing";
+
 // Creates a new file named <pszPath>.<16 hex digits><pszSuffix>, beside pszPath (a full path, whose file
 // name is cut short enough for the whole name to fit in 255 characters). *ppszCreated receives its path
 // (free with free()). INVALID_HANDLE_VALUE, with the system's error, when no such file can be created.

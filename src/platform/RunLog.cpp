@@ -1,5 +1,4 @@
 #include "RunLog.h"
-#include "CFile.h"
 
 #include <stdarg.h>
 
@@ -39,13 +38,4 @@ void AfxLog(const char* pszFormat, ...)
     // One write per line, so that lines of runs sharing the file never mix; a full disk loses the line.
     DWORD cbWritten;
     ::WriteFile(g_hLog, szLine, (DWORD)cch, &cbWritten, NULL);
-}
-
-CString AfxErrorText(DWORD dwError)
-{
-    CFileException error;
-    error.m_lOsError = (LONG)dwError;
-    char szText[255];
-    error.GetErrorMessage(szText, sizeof szText);
-    return CString(szText);
 }

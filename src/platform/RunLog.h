@@ -11,5 +11,3 @@ BOOL AfxOpenRunLog(const char* pszPath);
 BOOL AfxIsLogging();
 // One line, formatted as wsprintf does (no 64-bit or floating-point fields); cut at 1,024 characters.
 void AfxLog(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));
-// The system's description of an error, for a log line.
-CString AfxErrorText(DWORD dwError);

@@ -1,4 +1,5 @@
 #include "registry/HostRegistry.h"
+#include "platform/CFile.h"
 #include "platform/RunLog.h"
 #include "platform/SystemCalls.h"
 
