@@ -1,6 +1,7 @@
 #include "app/QuillbrookApp.h"
 #include "dialog/Outcome.h"
 #include "dialog/QuillbrookDlg.h"
+#include "platform/RedirectionGuard.h"
 #include "platform/RunLog.h"
 
 #include <string.h>
@@ -74,6 +75,12 @@ void StartLog(const CString& strFile, const CString& strTitle, BOOL bUnattended)
     AfxLog("==== %s version %s, run by %s, %s", (const char*)strTitle, (const char*)FileVersion(), szUser,
            bUnattended ? "unattended" : "attended");
     AfxLog("command line: %s", ::GetCommandLineA());
+    static const char* const kGuard[] = {
+        "not needed: the run has no administrator's rights",
+        "on: junctions and links that non-administrators made are not followed",
+        "not available on this system: junctions and links are followed",
+    };
+    AfxLog("RedirectionGuard: %s", kGuard[AfxRedirectionGuardState()]);
 }
 } // namespace
 

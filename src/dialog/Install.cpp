@@ -15,6 +15,10 @@ const char kPackageIncompleteText[] = "This Pricelist Setup has been incorrectly
 const char kSuccessText[] = "Pricelist successfully installed";
 
 const char kLeftAsItWasText[] = "The file has been left as it was.";
+const char kPutBackText[] = "The file has been put back as it was before the first attempt.";
+const char kNotOnDiskText[] =
+    "The file holds the previous or the new pricelist, whole, but the change may not be on the disk: install "
+    "the pricelist again.";
 
 // A write in place failed half-way and the previous contents could not be put back.
 CString PreviousSetAsideText(const CString& strKeptIn)
@@ -67,6 +71,12 @@ void CreateFolderWithParents(const CString& strFolder)
     auto pfnCreate = AfxLibraryFunction<PFNSHCREATEDIRECTORYEXA>("shell32.dll", "SHCreateDirectoryExA");
     int nResult = pfnCreate != NULL ? pfnCreate(NULL, strFolder, NULL) : ERROR_PROC_NOT_FOUND;
     AfxLog("making the folder %s: %s", (const char*)strFolder, (const char*)AfxErrorText((DWORD)nResult));
+}
+
+// No room for a new file is a write that failed, not a file in the way: nothing to ask Dravik about.
+bool IsDiskFull(const CFileException& error)
+{
+    return error.m_lOsError == ERROR_DISK_FULL || error.m_lOsError == ERROR_HANDLE_DISK_FULL;
 }
 
 // Asks whether to try opening the target again; never asks when nobody is there to answer.
@@ -123,9 +133,16 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
 }
 } // namespace
 
+void CQuillbrookDlg::SetRunOutcome(InstallOutcome outcome)
+{
+    // A target that an attempt of this run damaged stays the news, however the run goes on and ends,
+    // until a later attempt makes it whole.
+    SetOutcome(m_strDamagedKeptIn.IsEmpty() ? outcome : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE);
+}
+
 void CQuillbrookDlg::EndWith(InstallOutcome outcome)
 {
-    SetOutcome(outcome);
+    SetRunOutcome(outcome);
     CDialog::OnOK();
 }
 
@@ -134,11 +151,14 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
     CreateFolderWithParents(FolderOf(m_strTargetPath));
 
     // The target changes from the old database to the complete new one in one step. While another
-    // process (above all the host) holds it open, the user is asked to close it and try again.
+    // process (above all the host) holds it open, the user is asked to close it and try again. Where an
+    // earlier attempt left it damaged, the copy of what it had before is what a failure puts back.
     CAtomicFile file;
     CFileException error;
-    while (!file.Open(m_strTargetPath, &error))
+    while (!file.Open(m_strTargetPath, &error, m_strDamagedKeptIn))
     {
+        if (IsDiskFull(error))
+            return FailWrite(file, error);
         if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
         {
             EndWith(OUTCOME_TARGET_NOT_OPENED);
@@ -147,28 +167,12 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
     }
 
     if (!file.Write(pData, cbData, &error))
-    {
-        // Nothing has changed on the disk, unless a file written in place could not be put back as it
-        // was, which is said with where its previous contents are. Attended, the dialog stays so that the
-        // user can make room and try again; unattended, the run ends with its status and no box to answer.
-        const CString& strKeptIn = file.PreviousContentsKeptIn();
-        const InstallOutcome outcome =
-            strKeptIn.IsEmpty() ? OUTCOME_WRITE_FAILED : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE;
-        if (m_bUnattended)
-        {
-            EndWith(outcome);
-            return FALSE;
-        }
-        AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" +
-                          AfxErrorText((DWORD)error.m_lOsError) + ")\n" +
-                          (strKeptIn.IsEmpty() ? CString(kLeftAsItWasText) : PreviousSetAsideText(strKeptIn)),
-                      MB_OK | MB_ICONERROR, 0);
-        SetOutcome(outcome);
-        return FALSE;
-    }
+        return FailWrite(file, error);
 
     while (!file.Replace(&error))
     {
+        if (file.IsReplaced())
+            return FailWrite(file, error);
         if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
         {
             file.Abort();
@@ -176,8 +180,38 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
             return FALSE;
         }
     }
+    m_strDamagedKeptIn.Empty();
     AfxLog("database written: %lu bytes", cbData);
     return TRUE;
+}
+
+BOOL CQuillbrookDlg::FailWrite(const CAtomicFile& file, const CFileException& error)
+{
+    // What became of the file: as it was (or as it was before a first attempt damaged it), or damaged with
+    // its previous contents in a copy, or replaced without the certainty that this is on the disk.
+    const bool bWasDamaged = !m_strDamagedKeptIn.IsEmpty();
+    m_strDamagedKeptIn = file.PreviousContentsKeptIn();
+    CString strState = kLeftAsItWasText;
+    if (!m_strDamagedKeptIn.IsEmpty())
+        strState = PreviousSetAsideText(m_strDamagedKeptIn);
+    else if (file.IsReplaced())
+        strState = kNotOnDiskText;
+    else if (bWasDamaged)
+        strState = kPutBackText;
+    AfxLog("the database could not be written: %s", (const char*)strState);
+
+    // Attended, the dialog stays so that the user can make room and try again; unattended, the run ends
+    // with its status and no box to answer.
+    if (m_bUnattended)
+    {
+        EndWith(OUTCOME_WRITE_FAILED);
+        return FALSE;
+    }
+    AfxMessageBox("Couldn't write file " + m_strTargetPath + "\n(" + AfxErrorText((DWORD)error.m_lOsError) +
+                      ")\n" + strState,
+                  MB_OK | MB_ICONERROR, 0);
+    SetRunOutcome(OUTCOME_WRITE_FAILED);
+    return FALSE;
 }
 
 void CQuillbrookDlg::OnOK()

@@ -4,6 +4,7 @@
 #include "platform/Afx.h"
 #include "dialog/Outcome.h"
 #include "dialog/resource.h"
+#include "platform/CAtomicFile.h"
 
 class CQuillbrookDlg : public CDialog
 {
@@ -28,10 +29,11 @@ public:
 protected:
     CButton m_btnInstall;
     CButton m_btnBrowse;
-    CString m_strTargetPath;  // full path of the database file to write; may be empty
-    int m_bUseSharedFolder;   // nonzero: the path is composed under the common application-data folder
-    HICON m_hIcon;            // loaded when the window first shows it
-    CBitmap m_bmpPictures[2]; // the banner and the rule, redrawn when the display is not at 96 dpi
+    CString m_strTargetPath;    // full path of the database file to write; may be empty
+    int m_bUseSharedFolder;     // nonzero: the path is composed under the common application-data folder
+    HICON m_hIcon;              // loaded when the window first shows it
+    CBitmap m_bmpPictures[2];   // the banner and the rule, redrawn when the display is not at 96 dpi
+    CString m_strDamagedKeptIn; // while an attempt has left the target damaged: its previous contents' copy
 
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
@@ -50,6 +52,8 @@ protected:
     // Parts of the install procedure (Install.cpp): puts the database at the target, FALSE when the run
     // ended or stays without it; ends the dialog with an outcome.
     BOOL WriteDatabase(const void* pData, DWORD cbData);
+    BOOL FailWrite(const CAtomicFile& file, const CFileException& error);
+    void SetRunOutcome(InstallOutcome outcome);
     void EndWith(InstallOutcome outcome);
     // Redraws the banner and the rule at the dialog's width when the system font has made it wider or
     // narrower than they are (WindowChrome.cpp).

@@ -21,7 +21,7 @@ void CQuillbrookDlg::OnCancel()
 {
     if (!ConfirmExit())
         return;
-    SetOutcome(OUTCOME_LEFT_WITHOUT_INSTALLING);
+    SetRunOutcome(OUTCOME_LEFT_WITHOUT_INSTALLING);
     CDialog::OnCancel();
 }
 
@@ -29,7 +29,7 @@ void CQuillbrookDlg::OnClose()
 {
     if (!ConfirmExit())
         return;
-    SetOutcome(OUTCOME_LEFT_WITHOUT_INSTALLING);
+    SetRunOutcome(OUTCOME_LEFT_WITHOUT_INSTALLING);
     Default();
 }
 

@@ -2,6 +2,7 @@
 #include "FileIdentity.h"
 #include "FileNames.h"
 #include "RunLog.h"
+#include "RunningAccount.h"
 #include "SystemCalls.h"
 
 #include <stdlib.h>
@@ -44,13 +45,23 @@ DWORD LastErrorOr(DWORD dwFallback)
     return dwError != ERROR_SUCCESS ? dwError : dwFallback;
 }
 
-// Removes a file nobody holds: opened first with no sharing, so that a file another run is writing, or
-// has just written and is about to move, stays.
+// Removes what a killed run left, when nobody holds it any more: opened first with no sharing, so that a
+// file another run is writing, or has just written and is about to move, stays. The name itself is opened,
+// never what a link of that name leads to, and only a plain file of ours goes: in a folder others may write
+// (the system account's temporary folder is one), anyone could plant a link under such a name to have a
+// privileged run delete the file it leads to.
 void RemoveIfUnheld(const wchar_t* pszPath)
 {
-    HANDLE hFile = ::CreateFileW(pszPath, DELETE, 0, NULL, OPEN_EXISTING, FILE_FLAG_DELETE_ON_CLOSE, NULL);
-    if (hFile != INVALID_HANDLE_VALUE)
-        ::CloseHandle(hFile);
+    HANDLE hFile = sys.CreateFileW(pszPath, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0, NULL,
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (hFile == INVALID_HANDLE_VALUE)
+        return;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (AfxIsOwnPlainFile(hFile))
+        sys.SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition, sizeof disposition);
+    else
+        AfxLog("%s: not a file this program made, left alone", (const char*)DisplayPath(pszPath));
+    sys.CloseHandle(hFile);
 }
 // Leftovers of killed runs beside pszPath: <name>.<unique>.installing (temporary files, and copies of the
 // previous contents cut short), and <name>.installing of older versions.
@@ -84,11 +95,11 @@ void RemoveLeftoversBeside(const wchar_t* pszPath)
 }
 } // namespace
 
-BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
+BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const char* pszDamagedKeptIn)
 {
     Abort();
     m_strTarget = pszTarget;
-    m_strPreviousKeptIn.Empty();
+    m_strPreviousKeptIn = pszDamagedKeptIn;
 
     // A device would swallow the bytes and keep nothing; a named stream cannot be replaced.
     m_pszFinal = LongFullPath(pszTarget);
@@ -101,7 +112,13 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError)
 
     if (!OpenTarget(pError))
         return FALSE;
-    const char* pszInPlaceBecause = m_bInPlace ? "it may be changed but not deleted" : NULL;
+    if (!m_fileTarget.IsOpen())
+        m_strPreviousKeptIn.Empty(); // gone since, damaged no more
+    // A target that an earlier attempt damaged is written in place again, so that a failure puts back the
+    // contents it had before that attempt, not the damaged ones.
+    const char* pszInPlaceBecause = !m_strPreviousKeptIn.IsEmpty() ? "an earlier attempt left it damaged"
+                                    : m_bInPlace                   ? "it may be changed but not deleted"
+                                                                   : NULL;
     if (pszInPlaceBecause == NULL && m_fileTarget.IsOpen())
     {
         // Replacing a file with other hard links would part it from them. Through a symbolic link, the
@@ -204,15 +221,20 @@ BOOL CAtomicFile::CreateTemporary(CFileException* pError)
     // Shared for deletion only, so that it can still be moved by its name (below); nobody else can read
     // or write it, and leftovers are removed only when nobody holds them.
     const DWORD dwShareMode = FILE_SHARE_DELETE;
+    // Made for us alone until it has the target's permissions, so that nobody the target keeps out can
+    // open it meanwhile. Without the right to give it permissions, it has those its folder gives, which
+    // must then be the target's for it to replace the target at all.
+    SECURITY_ATTRIBUTES* pOwnerOnly = dwSecurity != 0 ? AfxOwnerOnlySecurity() : NULL;
     HANDLE hFile = INVALID_HANDLE_VALUE;
     DWORD dwError = WithRetries("creating the temporary file", kRetries, [&]() -> DWORD {
-        m_bSecurityWritable = dwSecurity != 0;
-        hFile = CreateFileBeside(m_pszFinal, kTemporarySuffix, dwAccess | dwSecurity, dwShareMode,
-                                 &m_pszTemporary);
-        if (hFile == INVALID_HANDLE_VALUE && dwSecurity != 0 && ::GetLastError() == ERROR_ACCESS_DENIED)
+        m_bSecurityWritable = pOwnerOnly != NULL;
+        hFile = CreateFileBeside(m_pszFinal, kTemporarySuffix, dwAccess | (pOwnerOnly ? dwSecurity : 0),
+                                 dwShareMode, pOwnerOnly, FILE_ATTRIBUTE_NORMAL, &m_pszTemporary);
+        if (hFile == INVALID_HANDLE_VALUE && pOwnerOnly != NULL && ::GetLastError() == ERROR_ACCESS_DENIED)
         {
             m_bSecurityWritable = FALSE;
-            hFile = CreateFileBeside(m_pszFinal, kTemporarySuffix, dwAccess, dwShareMode, &m_pszTemporary);
+            hFile = CreateFileBeside(m_pszFinal, kTemporarySuffix, dwAccess, dwShareMode, NULL,
+                                     FILE_ATTRIBUTE_NORMAL, &m_pszTemporary);
         }
         return hFile != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : LastErrorOr(ERROR_FILE_EXISTS);
     });
@@ -257,51 +279,115 @@ BOOL CAtomicFile::Write(const void* pData, DWORD cbData, CFileException* pError)
 
 BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* pError)
 {
-    // Not a byte changes before the previous contents are on the disk beside the file.
-    if (!m_previous.Keep(m_fileTarget, m_pszFinal, pError))
+    // Not a byte changes before the previous contents are on the disk beside the file. A file damaged by an
+    // earlier attempt has them in that attempt's copy already.
+    if (!m_strPreviousKeptIn.IsEmpty())
+    {
+        CFileException errorAdopting;
+        wchar_t* pszCopy = LongFullPath(m_strPreviousKeptIn);
+        if (pszCopy == NULL || !m_previous.Adopt(pszCopy, &errorAdopting))
+        {
+            AfxLog(
+                "the copy left by the earlier attempt, %s, cannot be used (%s); the file is copied as it is",
+                (const char*)m_strPreviousKeptIn, (const char*)AfxErrorText((DWORD)errorAdopting.m_lOsError));
+            m_strPreviousKeptIn.Empty();
+        }
+        free(pszCopy);
+    }
+    if (m_strPreviousKeptIn.IsEmpty() && !m_previous.Keep(m_fileTarget, m_pszFinal, pError))
         return FALSE;
+
+    // What may differ from the previous contents, so that a failure puts back only that: nothing, until the
+    // file's length or its bytes change. A damaged file may differ anywhere.
+    LARGE_INTEGER size = {};
+    ::GetFileSizeEx(m_fileTarget.m_hFile, &size);
+    const ULONGLONG cbPrevious = (ULONGLONG)size.QuadPart;
+    ULONGLONG cbChanged = m_strPreviousKeptIn.IsEmpty() ? 0 : ~0ull;
+    bool bLengthChanged = !m_strPreviousKeptIn.IsEmpty();
 
     // The room for the new contents is claimed first, so that a full disk usually shows before anything
     // changed (where the file system allocates on extension: Samba servers and many NAS devices do not).
-    LARGE_INTEGER size = {};
-    ::GetFileSizeEx(m_fileTarget.m_hFile, &size);
-    ULONGLONG cbRoom = (ULONGLONG)size.QuadPart > cbData ? (ULONGLONG)size.QuadPart : cbData;
+    // The file is closed here too: a close that fails may have lost what was written.
+    ULONGLONG cbRoom = cbPrevious > cbData ? cbPrevious : cbData;
+    DWORD cbReached = 0;
+    BOOL bWritten = FALSE;
     if (m_fileTarget.SetLength(cbRoom, pError))
     {
+        bLengthChanged = bLengthChanged || cbRoom != cbPrevious;
         m_fileTarget.SeekToBegin();
-        if (m_fileTarget.Write(pData, cbData, pError) && m_fileTarget.SetLength(cbData, pError) &&
-            m_fileTarget.Flush(pError))
+        bWritten = m_fileTarget.Write(pData, cbData, pError, &cbReached);
+        cbChanged = cbChanged > cbReached ? cbChanged : cbReached;
+        if (bWritten && (bWritten = m_fileTarget.SetLength(cbData, pError)))
         {
-            m_previous.Discard();
-            return TRUE;
+            bLengthChanged = bLengthChanged || cbData != cbPrevious;
+            // Cut short: the previous bytes beyond the new end are gone too.
+            cbChanged = cbChanged > cbPrevious ? cbChanged : cbPrevious;
         }
+        bWritten = bWritten && m_fileTarget.Flush(pError) && m_fileTarget.Close(pError);
+    }
+    if (bWritten)
+    {
+        m_previous.Discard();
+        m_strPreviousKeptIn.Empty();
+        return TRUE;
     }
 
-    CFileException errorPuttingBack;
-    if (m_previous.PutBack(m_fileTarget, &errorPuttingBack))
+    if (cbChanged == 0 && !bLengthChanged)
+    {
+        AfxLog("the write failed before anything changed");
+        m_previous.Discard();
+    }
+    else if (PutBack(cbChanged))
     {
         AfxLog("the write failed; the previous contents were put back");
         m_previous.Discard();
+        m_strPreviousKeptIn.Empty();
     }
     else
     {
         m_strPreviousKeptIn = m_previous.Leave();
-        AfxLog("the write failed, and so did putting the previous contents back (%s): they are kept in %s",
-               (const char*)AfxErrorText((DWORD)errorPuttingBack.m_lOsError),
+        AfxLog("the write failed, and so did putting the previous contents back: they are kept in %s",
                (const char*)m_strPreviousKeptIn);
     }
     return FALSE;
 }
 
+BOOL CAtomicFile::PutBack(ULONGLONG cbChanged)
+{
+    // Through the handle the write used, unless it is closed or what failed was that handle (a dropped
+    // connection, a transient I/O error): then through the file opened again by its path.
+    CFileException error;
+    if (m_fileTarget.IsOpen() && m_previous.PutBack(m_fileTarget, cbChanged, &error))
+        return TRUE;
+    if (m_fileTarget.IsOpen())
+        AfxLog("putting the previous contents back: %s (error %ld); opening the file again",
+               (const char*)AfxErrorText((DWORD)error.m_lOsError), error.m_lOsError);
+    m_fileTarget.Abort();
+    HANDLE hFile = INVALID_HANDLE_VALUE;
+    DWORD dwError =
+        WithRetries("opening the file again to put its previous contents back", kRetries, [&]() -> DWORD {
+            hFile = sys.CreateFileW(m_pszFinal, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL, NULL);
+            return hFile != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
+        });
+    if (dwError != ERROR_SUCCESS)
+        return FALSE;
+    m_fileTarget.Attach(hFile, m_strTarget);
+    BOOL bPutBack = m_previous.PutBack(m_fileTarget, cbChanged, &error);
+    if (!bPutBack)
+        AfxLog("putting the previous contents back: %s (error %ld)",
+               (const char*)AfxErrorText((DWORD)error.m_lOsError), error.m_lOsError);
+    m_fileTarget.Abort();
+    return bPutBack;
+}
+
 BOOL CAtomicFile::Replace(CFileException* pError)
 {
+    // Written in place, the file has its new contents already.
     if (m_bInPlace)
     {
         m_bInPlace = FALSE;
-        if (m_fileTarget.Close(pError))
-            return TRUE;
-        pError->m_strFileName = m_strTarget;
-        return FALSE;
+        return TRUE;
     }
 
     m_fileTarget.Abort();
@@ -314,13 +400,15 @@ BOOL CAtomicFile::Replace(CFileException* pError)
         return FALSE;
     }
     // The handle now leads to the target. Flushed again, so that the move is on the disk too before the
-    // run reports it done (and records the date).
-    CFileException errorFlushing;
-    m_fileTemporary.Flush(&errorFlushing);
+    // run reports it done (and records the date); where that fails, the run cannot say it is.
+    m_bReplaced = TRUE;
+    BOOL bFlushed = m_fileTemporary.Flush(pError);
     m_fileTemporary.Abort();
     free(m_pszTemporary);
     m_pszTemporary = NULL;
-    return TRUE;
+    if (!bFlushed)
+        pError->m_strFileName = m_strTarget;
+    return bFlushed;
 }
 
 BOOL CAtomicFile::Move()
@@ -341,6 +429,7 @@ BOOL CAtomicFile::Move()
 
 void CAtomicFile::Abort()
 {
+    m_bReplaced = FALSE;
     m_fileTarget.Abort();
     RemoveTemporary();
     m_previous.Discard();

@@ -19,6 +19,10 @@
 //
 // Only a file on a disk is a target: not a device (NUL, COM1 in any folder) and not a named stream.
 //
+// The files it makes beside the target are made for the running account alone until they have the
+// target's permissions (the copy of the previous contents keeps to it), and what a killed run left is
+// removed only when it is plainly a file of ours (RunningAccount.h).
+//
 // From Open to Replace the target is held open exclusively, so that no other process takes it while the
 // new contents are written. Only between the end of Write and the move can another process open it;
 // Replace then fails and may be called again. Brief opens by other software (scanners, indexers) are
@@ -32,25 +36,37 @@
 class CAtomicFile
 {
 public:
-    CAtomicFile() : m_pszFinal(NULL), m_pszTemporary(NULL), m_bInPlace(FALSE), m_bSecurityWritable(FALSE) {}
+    CAtomicFile()
+        : m_pszFinal(NULL), m_pszTemporary(NULL), m_bInPlace(FALSE), m_bSecurityWritable(FALSE),
+          m_bReplaced(FALSE)
+    {
+    }
     ~CAtomicFile() { Abort(); }
     CAtomicFile(const CAtomicFile&) = delete;
     CAtomicFile& operator=(const CAtomicFile&) = delete;
 
     // Fails, as opening the target for writing would, when the target cannot be replaced now: another
     // process has it open, it is read-only, its folder is missing or closed to us, or it is no file.
-    BOOL Open(const char* pszTarget, CFileException* pError);
+    // pszDamagedKeptIn, when given, says that an earlier attempt left the target damaged and its previous
+    // contents whole in that copy: the target is then written in place, and a failure puts back what the
+    // copy holds (not the damaged bytes); the copy goes once the target is whole again.
+    BOOL Open(const char* pszTarget, CFileException* pError, const char* pszDamagedKeptIn = NULL);
     // Writes the whole new contents and flushes them. On failure the temporary file is removed and the
     // target is released as it was, unless its previous contents could not be put back (below).
     BOOL Write(const void* pData, DWORD cbData, CFileException* pError);
-    // Moves the written file over the target. On failure the written file is kept for another try.
+    // Moves the written file over the target. On failure the written file is kept for another try, unless
+    // the move was made but could not be put on the disk (IsReplaced).
     BOOL Replace(CFileException* pError);
     // Gives up: removes the temporary file and releases the target untouched.
     void Abort();
     // TRUE after an Open that could not use the one-step replacement: Write changes the target itself.
     BOOL WritesInPlace() const { return m_bInPlace; }
-    // After a failed Write in place whose previous contents could not be put back: the copy that holds
-    // them, for the user, the target being damaged. Empty otherwise.
+    // TRUE once the new file has taken the target's place, even where Replace then failed to put that on
+    // the disk: the target holds the previous contents or the new ones, whole, but it is not known which
+    // a power cut would leave.
+    BOOL IsReplaced() const { return m_bReplaced; }
+    // While the target is damaged (a Write in place failed and its previous contents could not be put back,
+    // now or in the attempt given to Open): the copy that holds them, for the user. Empty while it is whole.
     const CString& PreviousContentsKeptIn() const { return m_strPreviousKeptIn; }
 
 private:
@@ -59,6 +75,7 @@ private:
     void RemoveTemporary();
     void RemoveLeftovers();
     BOOL WriteInPlace(const void* pData, DWORD cbData, CFileException* pError);
+    BOOL PutBack(ULONGLONG cbChanged);
     BOOL Move();
     BOOL Refuse(DWORD dwError, CFileException* pError);
     BOOL InPlaceBecause(const char* pszReason);
@@ -69,7 +86,8 @@ private:
     CFile m_fileTarget;          // the existing target, held exclusively until Replace
     CFile m_fileTemporary;       // open to nobody else from its creation to the move
     CPreviousCopy m_previous;    // the target's contents while it is written in place
-    CString m_strPreviousKeptIn; // where they stayed after a write that could not put them back
+    CString m_strPreviousKeptIn; // where they are while the target is damaged
     BOOL m_bInPlace;             // the target itself is written, through m_fileTarget
     BOOL m_bSecurityWritable;    // the temporary file was opened with WRITE_DAC and WRITE_OWNER
+    BOOL m_bReplaced;            // the temporary file was moved over the target
 };

@@ -121,7 +121,7 @@ BOOL CFile::Read(void* pBuf, DWORD nCount, DWORD* pnRead, CFileException* pError
     return TRUE;
 }
 
-BOOL CFile::Write(const void* pBuf, DWORD nCount, CFileException* pError)
+BOOL CFile::Write(const void* pBuf, DWORD nCount, CFileException* pError, DWORD* pnReached)
 {
     // In pieces: some network redirectors fail a single write of more than 64 MiB.
     const DWORD kMaxPiece = 4u << 20;
@@ -130,6 +130,8 @@ BOOL CFile::Write(const void* pBuf, DWORD nCount, CFileException* pError)
     {
         DWORD nPiece = nCount < kMaxPiece ? nCount : kMaxPiece;
         DWORD nWritten = 0;
+        if (pnReached != NULL)
+            *pnReached = (DWORD)(pNext - (const BYTE*)pBuf) + nPiece;
         if (!sys.WriteFile(m_hFile, pNext, nPiece, &nWritten, NULL))
         {
             pError->Set((LONG)::GetLastError(), m_strFileName);
@@ -211,14 +213,13 @@ BOOL CFile::MoveTo(const wchar_t* pszNewPath, BOOL bReplace)
     return bMoved;
 }
 
-void CFile::CloseAndDelete(const wchar_t* pszPath)
+BOOL CFile::CloseAndDelete(const wchar_t* pszPath)
 {
     FILE_DISPOSITION_INFO disposition = {TRUE};
     BOOL bMarked = IsOpen() && sys.SetFileInformationByHandle(m_hFile, FileDispositionInfo, &disposition,
                                                               sizeof disposition);
     Abort();
-    if (!bMarked)
-        ::DeleteFileW(pszPath);
+    return bMarked || ::DeleteFileW(pszPath);
 }
 
 BOOL CFile::Remove(const char* pszFileName, CFileException* pError)

@@ -54,8 +54,9 @@ public:
     void Attach(HANDLE hFile, const char* pszFileName);
     // Reads up to nCount bytes from the current position; *pnRead is 0 at the end of the file.
     BOOL Read(void* pBuf, DWORD nCount, DWORD* pnRead, CFileException* pError);
-    // Writes all nCount bytes; a short write counts as a full disk.
-    BOOL Write(const void* pBuf, DWORD nCount, CFileException* pError);
+    // Writes all nCount bytes; a short write counts as a full disk. *pnReached, when given, receives how many
+    // bytes from the position the write may have changed, failed or not.
+    BOOL Write(const void* pBuf, DWORD nCount, CFileException* pError, DWORD* pnReached = NULL);
     // Sets the end of the file, and the position there.
     BOOL SetLength(ULONGLONG nNewLength, CFileException* pError);
     void SeekToBegin();
@@ -68,8 +69,9 @@ public:
     // Closes the file if it is open, ignoring any failure.
     void Abort();
     // Closes the file and deletes it, pszPath being its name: marked for deletion through its handle, so
-    // that a file held with no sharing goes when closed, or by name where the mark is refused.
-    void CloseAndDelete(const wchar_t* pszPath);
+    // that a file held with no sharing goes when closed, or by name where the mark is refused. FALSE, with
+    // the system's error, when it stays.
+    BOOL CloseAndDelete(const wchar_t* pszPath);
     BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
     // Deletes a file; never a folder.

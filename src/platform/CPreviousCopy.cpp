@@ -1,5 +1,8 @@
 #include "CPreviousCopy.h"
 #include "FileNames.h"
+#include "RunLog.h"
+#include "RunningAccount.h"
+#include "SystemCalls.h"
 
 #include <stdlib.h>
 #include <wchar.h>
@@ -11,94 +14,148 @@ namespace
 const wchar_t kSuffix[] = L".previous";
 const DWORD kPiece = 1u << 20;
 
-// Copies everything from the start of from over the start of to; *pcbCopied receives how much.
-BOOL CopyContents(CFile& from, CFile& to, ULONGLONG* pcbCopied, CFileException* pError)
+bool IsEncrypted(HANDLE hFile)
 {
-    BYTE* pBuffer = (BYTE*)malloc(kPiece);
-    if (pBuffer == NULL)
-        ExitProcess(STATUS_NO_MEMORY);
-    from.SeekToBegin();
-    to.SeekToBegin();
-    ULONGLONG cbCopied = 0;
-    BOOL bCopied = FALSE;
-    for (;;)
-    {
-        DWORD cbRead;
-        if (!from.Read(pBuffer, kPiece, &cbRead, pError))
-            break;
-        if (cbRead == 0)
-        {
-            bCopied = TRUE;
-            break;
-        }
-        if (!to.Write(pBuffer, cbRead, pError))
-            break;
-        cbCopied += cbRead;
-    }
-    free(pBuffer);
-    *pcbCopied = cbCopied;
-    return bCopied;
+    FILE_BASIC_INFO basic;
+    return sys.GetFileInformationByHandleEx(hFile, FileBasicInfo, &basic, sizeof basic) &&
+           (basic.FileAttributes & FILE_ATTRIBUTE_ENCRYPTED);
 }
 } // namespace
+
+BOOL CPreviousCopy::Copy(CFile& from, CFile& to, ULONGLONG cbLimit, ULONGLONG* pcbCopied,
+                         CFileException* pError)
+{
+    from.SeekToBegin();
+    to.SeekToBegin();
+    *pcbCopied = 0;
+    while (*pcbCopied < cbLimit)
+    {
+        const DWORD cbWanted = cbLimit - *pcbCopied < kPiece ? (DWORD)(cbLimit - *pcbCopied) : kPiece;
+        DWORD cbRead;
+        if (!from.Read(m_pBuffer, cbWanted, &cbRead, pError))
+            return FALSE;
+        if (cbRead == 0)
+            break;
+        if (!to.Write(m_pBuffer, cbRead, pError))
+            return FALSE;
+        *pcbCopied += cbRead;
+    }
+    return TRUE;
+}
 
 BOOL CPreviousCopy::Keep(CFile& file, const wchar_t* pszPath, CFileException* pError)
 {
     Discard();
-    if (CreateIn(pszPath, file, pError))
+    // Copying needs its buffer, and putting back too: had now, or nothing changes.
+    m_pBuffer = (BYTE*)malloc(kPiece);
+    if (m_pBuffer == NULL)
+    {
+        pError->Set(ERROR_NOT_ENOUGH_MEMORY, file.m_strFileName);
+        return FALSE;
+    }
+    // The contents of an encrypted file are not to be left readable in a plain copy.
+    const DWORD dwAttributes = IsEncrypted(file.m_hFile) ? FILE_ATTRIBUTE_ENCRYPTED : FILE_ATTRIBUTE_NORMAL;
+    if (CreateIn(pszPath, file, dwAttributes, pError))
         return TRUE;
 
     // The file's folder takes no new file, or has no room for one: the user's temporary folder. The
     // failure said is the one beside the file, which the user can do something about.
     wchar_t* pszInTemp = InTemporaryFolder(pszPath);
     CFileException errorInTemp;
-    BOOL bKept = pszInTemp != NULL && CreateIn(pszInTemp, file, &errorInTemp);
+    BOOL bKept = pszInTemp != NULL && CreateIn(pszInTemp, file, dwAttributes, &errorInTemp);
     free(pszInTemp);
+    if (!bKept)
+        Discard();
     return bKept;
 }
 
-BOOL CPreviousCopy::CreateIn(const wchar_t* pszPath, CFile& file, CFileException* pError)
+BOOL CPreviousCopy::CreateIn(const wchar_t* pszPath, CFile& file, DWORD dwAttributes, CFileException* pError)
 {
-    HANDLE hCopy =
-        CreateFileBeside(pszPath, kTemporarySuffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0, &m_pszPath);
+    SECURITY_ATTRIBUTES* pOwnerOnly = AfxOwnerOnlySecurity();
+    HANDLE hCopy = pOwnerOnly == NULL
+                       ? INVALID_HANDLE_VALUE
+                       : CreateFileBeside(pszPath, kTemporarySuffix, GENERIC_READ | GENERIC_WRITE | DELETE, 0,
+                                          pOwnerOnly, dwAttributes, &m_pszPath);
     if (hCopy == INVALID_HANDLE_VALUE)
     {
-        pError->Set((LONG)::GetLastError(), file.m_strFileName);
+        pError->Set(pOwnerOnly == NULL ? ERROR_NOT_ENOUGH_MEMORY : (LONG)::GetLastError(),
+                    file.m_strFileName);
         return FALSE;
     }
     m_fileCopy.Attach(hCopy, file.m_strFileName);
-    if (CopyContents(file, m_fileCopy, &m_cbKept, pError) && m_fileCopy.Flush(pError))
+    if ((dwAttributes & FILE_ATTRIBUTE_ENCRYPTED) && !IsEncrypted(hCopy))
+        pError->Set(ERROR_ENCRYPTION_FAILED, file.m_strFileName);
+    else if (Copy(file, m_fileCopy, ~0ull, &m_cbKept, pError) && m_fileCopy.Flush(pError))
     {
         // The same name with the other suffix, which is the shorter: it fits where the first was.
-        wchar_t* pszMaking = _wcsdup(m_pszPath);
         wcscpy(wcsrchr(m_pszPath, L'.'), kSuffix);
         BOOL bNamed = m_fileCopy.MoveTo(m_pszPath, FALSE);
         if (!bNamed)
-            wcscpy(m_pszPath, pszMaking);
-        free(pszMaking);
-        // The new name reaches the disk too, before anything relies on it.
-        if (bNamed && m_fileCopy.Flush(pError))
-            return TRUE;
-        if (!bNamed)
+        {
             pError->Set((LONG)::GetLastError(), file.m_strFileName);
+            wcscpy(wcsrchr(m_pszPath, L'.'), kTemporarySuffix);
+        }
+        // The new name reaches the disk too, before anything relies on it.
+        else if (m_fileCopy.Flush(pError))
+            return TRUE;
     }
-    Discard();
+    m_fileCopy.CloseAndDelete(m_pszPath);
+    free(m_pszPath);
+    m_pszPath = NULL;
     return FALSE;
 }
 
-BOOL CPreviousCopy::PutBack(CFile& file, CFileException* pError)
+BOOL CPreviousCopy::Adopt(const wchar_t* pszCopy, CFileException* pError)
 {
+    Discard();
+    // The copy is where this run left it, unless someone who may write that folder put another file, or a
+    // link, in its place.
+    m_pBuffer = (BYTE*)malloc(kPiece);
+    HANDLE hCopy = INVALID_HANDLE_VALUE;
+    LARGE_INTEGER size;
+    DWORD dwError = ERROR_SUCCESS;
+    if (m_pBuffer == NULL)
+        dwError = ERROR_NOT_ENOUGH_MEMORY;
+    else if ((hCopy = sys.CreateFileW(pszCopy, GENERIC_READ | DELETE | READ_CONTROL, 0, NULL, OPEN_EXISTING,
+                                      FILE_FLAG_OPEN_REPARSE_POINT, NULL)) == INVALID_HANDLE_VALUE ||
+             !::GetFileSizeEx(hCopy, &size))
+        dwError = ::GetLastError();
+    else if (!AfxIsOwnPlainFile(hCopy))
+        dwError = ERROR_INVALID_OWNER;
+    m_fileCopy.Attach(hCopy, DisplayPath(pszCopy));
+    if (dwError != ERROR_SUCCESS)
+    {
+        pError->Set((LONG)dwError, m_fileCopy.m_strFileName);
+        m_fileCopy.Abort();
+        free(m_pBuffer);
+        m_pBuffer = NULL;
+        return FALSE;
+    }
+    m_pszPath = AllocPath(wcslen(pszCopy));
+    wcscpy(m_pszPath, pszCopy);
+    m_cbKept = (ULONGLONG)size.QuadPart;
+    return TRUE;
+}
+
+BOOL CPreviousCopy::PutBack(CFile& file, ULONGLONG cbChanged, CFileException* pError)
+{
+    // The length first: what the write claimed beyond the previous end is given up before anything is
+    // written back, which on a compressed or copy-on-write volume needs room of its own.
     ULONGLONG cbCopied;
-    return m_pszPath != NULL && CopyContents(m_fileCopy, file, &cbCopied, pError) &&
-           file.SetLength(m_cbKept, pError) && file.Flush(pError);
+    return m_pszPath != NULL && file.SetLength(m_cbKept, pError) &&
+           Copy(m_fileCopy, file, cbChanged < m_cbKept ? cbChanged : m_cbKept, &cbCopied, pError) &&
+           file.Flush(pError);
 }
 
 void CPreviousCopy::Discard()
 {
-    if (m_pszPath == NULL)
-        return;
-    m_fileCopy.CloseAndDelete(m_pszPath);
+    if (m_pszPath != NULL && !m_fileCopy.CloseAndDelete(m_pszPath))
+        AfxLog("the copy of the previous contents, %s, could not be removed: %s",
+               (const char*)DisplayPath(m_pszPath), (const char*)AfxErrorText(::GetLastError()));
     free(m_pszPath);
     m_pszPath = NULL;
+    free(m_pBuffer);
+    m_pBuffer = NULL;
 }
 
 CString CPreviousCopy::Leave()
@@ -109,5 +166,7 @@ CString CPreviousCopy::Leave()
     m_fileCopy.Abort();
     free(m_pszPath);
     m_pszPath = NULL;
+    free(m_pBuffer);
+    m_pBuffer = NULL;
     return strPath;
 }

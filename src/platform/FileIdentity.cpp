@@ -53,10 +53,14 @@ bool MayHaveNamedStreams(HANDLE hFile, DWORD dwVolumeFlags)
     }
 }
 
-// The owner, the primary group and the DACL of an open file, self-relative; NULL when they cannot be read.
-PSECURITY_DESCRIPTOR SecurityOf(HANDLE hFile)
+// The integrity label and the entries of central access policies (the policy's id, the resource's
+// attributes): in the SACL, but readable with READ_CONTROL, unlike the audit entries.
+const SECURITY_INFORMATION kLabelAndPolicies =
+    LABEL_SECURITY_INFORMATION | SCOPE_SECURITY_INFORMATION | ATTRIBUTE_SECURITY_INFORMATION;
+
+// Parts of an open file's security descriptor, self-relative; NULL when they cannot be read.
+PSECURITY_DESCRIPTOR SecurityOf(HANDLE hFile, SECURITY_INFORMATION info)
 {
-    const SECURITY_INFORMATION info = kOwnerAndGroup | DACL_SECURITY_INFORMATION;
     DWORD cbNeeded = 0;
     sys.GetKernelObjectSecurity(hFile, info, NULL, 0, &cbNeeded);
     if (cbNeeded == 0)
@@ -83,6 +87,13 @@ bool SameOwnerAndGroup(PSECURITY_DESCRIPTOR p1, PSECURITY_DESCRIPTOR p2)
            (pGroup1 == NULL ? pGroup2 == NULL : pGroup2 != NULL && ::EqualSid(pGroup1, pGroup2));
 }
 
+bool SameAcl(PACL pAcl1, PACL pAcl2)
+{
+    if (pAcl1 == NULL || pAcl2 == NULL)
+        return pAcl1 == pAcl2;
+    return pAcl1->AclSize == pAcl2->AclSize && memcmp(pAcl1, pAcl2, pAcl1->AclSize) == 0;
+}
+
 // The same entries in the same order, with the same flags (inherited or not), and the same protection.
 bool SameDacl(PSECURITY_DESCRIPTOR p1, PSECURITY_DESCRIPTOR p2)
 {
@@ -90,15 +101,22 @@ bool SameDacl(PSECURITY_DESCRIPTOR p1, PSECURITY_DESCRIPTOR p2)
     DWORD dwRevision;
     PACL pDacl1 = NULL, pDacl2 = NULL;
     BOOL bPresent, bDefaulted;
-    if (!::GetSecurityDescriptorControl(p1, &control1, &dwRevision) ||
-        !::GetSecurityDescriptorControl(p2, &control2, &dwRevision) ||
-        (control1 & kDaclControl) != (control2 & kDaclControl) ||
-        !::GetSecurityDescriptorDacl(p1, &bPresent, &pDacl1, &bDefaulted) ||
-        !::GetSecurityDescriptorDacl(p2, &bPresent, &pDacl2, &bDefaulted))
-        return false;
-    if (pDacl1 == NULL || pDacl2 == NULL)
-        return pDacl1 == pDacl2;
-    return pDacl1->AclSize == pDacl2->AclSize && memcmp(pDacl1, pDacl2, pDacl1->AclSize) == 0;
+    return ::GetSecurityDescriptorControl(p1, &control1, &dwRevision) &&
+           ::GetSecurityDescriptorControl(p2, &control2, &dwRevision) &&
+           (control1 & kDaclControl) == (control2 & kDaclControl) &&
+           ::GetSecurityDescriptorDacl(p1, &bPresent, &pDacl1, &bDefaulted) &&
+           ::GetSecurityDescriptorDacl(p2, &bPresent, &pDacl2, &bDefaulted) && SameAcl(pDacl1, pDacl2);
+}
+
+// The entries of a descriptor read with kLabelAndPolicies; an empty SACL and none at all alike.
+PACL LabelAndPolicyEntries(PSECURITY_DESCRIPTOR pDescriptor)
+{
+    PACL pSacl = NULL;
+    BOOL bPresent = FALSE, bDefaulted;
+    if (!::GetSecurityDescriptorSacl(pDescriptor, &bPresent, &pSacl, &bDefaulted) || !bPresent ||
+        (pSacl != NULL && pSacl->AceCount == 0))
+        return NULL;
+    return pSacl;
 }
 
 // Administrators and the system account may make anyone a file's owner, through a privilege their
@@ -131,8 +149,9 @@ BOOL SetSecurityWithRestorePrivilege(HANDLE hFile, SECURITY_INFORMATION info,
 // keep less than they are given.
 BOOL GiveSecurity(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
 {
-    PSECURITY_DESCRIPTOR pOld = SecurityOf(hOld);
-    PSECURITY_DESCRIPTOR pNew = SecurityOf(hNew);
+    const SECURITY_INFORMATION kOwnerGroupAndDacl = kOwnerAndGroup | DACL_SECURITY_INFORMATION;
+    PSECURITY_DESCRIPTOR pOld = SecurityOf(hOld, kOwnerGroupAndDacl);
+    PSECURITY_DESCRIPTOR pNew = SecurityOf(hNew, kOwnerGroupAndDacl);
     bool bSameOwner = pOld != NULL && pNew != NULL && SameOwnerAndGroup(pOld, pNew);
     BOOL bSame = bSameOwner && SameDacl(pOld, pNew);
     if (!bSame && pOld != NULL && bMayWriteSecurity)
@@ -142,8 +161,29 @@ BOOL GiveSecurity(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
         if (!bSet && !bSameOwner && ::GetLastError() == ERROR_INVALID_OWNER)
             bSet = SetSecurityWithRestorePrivilege(hNew, info, pOld);
         free(pNew);
-        pNew = bSet ? SecurityOf(hNew) : NULL;
+        pNew = bSet ? SecurityOf(hNew, kOwnerGroupAndDacl) : NULL;
         bSame = pNew != NULL && SameOwnerAndGroup(pOld, pNew) && SameDacl(pOld, pNew);
+    }
+    free(pOld);
+    free(pNew);
+    return bSame;
+}
+
+// The integrity label and the access-policy entries, given as the permissions are and read back; a file
+// with some that the new one cannot take is written in place. Systems before Windows 8 know only the label.
+BOOL GiveLabelAndPolicies(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
+{
+    SECURITY_INFORMATION info = kLabelAndPolicies;
+    PSECURITY_DESCRIPTOR pOld = SecurityOf(hOld, info);
+    if (pOld == NULL && ::GetLastError() == ERROR_INVALID_PARAMETER)
+        pOld = SecurityOf(hOld, info = LABEL_SECURITY_INFORMATION);
+    PSECURITY_DESCRIPTOR pNew = pOld != NULL ? SecurityOf(hNew, info) : NULL;
+    BOOL bSame = pNew != NULL && SameAcl(LabelAndPolicyEntries(pOld), LabelAndPolicyEntries(pNew));
+    if (!bSame && pNew != NULL && bMayWriteSecurity)
+    {
+        free(pNew);
+        pNew = sys.SetKernelObjectSecurity(hNew, info, pOld) ? SecurityOf(hNew, info) : NULL;
+        bSame = pNew != NULL && SameAcl(LabelAndPolicyEntries(pOld), LabelAndPolicyEntries(pNew));
     }
     free(pOld);
     free(pNew);
@@ -160,5 +200,6 @@ BOOL GiveIdentity(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
     if (MayHaveNamedStreams(hOld, dwVolumeFlags) || !GiveAttributesAndCreationTime(hOld, hNew))
         return FALSE;
     // Where the file system keeps no permissions (FAT, exFAT), there are none to give.
-    return !(dwVolumeFlags & FILE_PERSISTENT_ACLS) || GiveSecurity(hOld, hNew, bMayWriteSecurity);
+    return !(dwVolumeFlags & FILE_PERSISTENT_ACLS) || (GiveSecurity(hOld, hNew, bMayWriteSecurity) &&
+                                                       GiveLabelAndPolicies(hOld, hNew, bMayWriteSecurity));
 }

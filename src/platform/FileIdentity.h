@@ -6,8 +6,10 @@
 // CREATOR OWNER would go to whoever runs the update); whether the DACL is protected from inheriting; the
 // hidden, system, not-indexed and temporary attributes; the creation time. What the file system keeps of
 // the owner and the DACL is read back and must be what was given.
-// Not kept, where the file system has them: the audit entries (SACL) and the integrity label, the object ID
-// used by link tracking, the short 8.3 name, compression set on the file alone (the new file is compressed
+// Kept too, or else the file is written in place: the integrity label and the entries of central access
+// policies (both in the SACL, but readable without the right to audit), read back as the permissions are.
+// Not kept, where the file system has them: the SACL's audit entries, the object ID used by link tracking,
+// the short 8.3 name, compression set on the file alone (the new file is compressed
 // as its folder says). A file with named streams, or an encrypted one (or one whose folder would encrypt
 // the new file, for the installing account alone), is not replaced at all.
 #pragma once

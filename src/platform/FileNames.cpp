@@ -109,7 +109,7 @@ size_t NameKeptBeside(const wchar_t* pszName)
 }
 
 HANDLE CreateFileBeside(const wchar_t* pszPath, const wchar_t* pszSuffix, DWORD dwAccess, DWORD dwShareMode,
-                        wchar_t** ppszCreated)
+                        SECURITY_ATTRIBUTES* pSecurity, DWORD dwAttributes, wchar_t** ppszCreated)
 {
     const wchar_t* pszName = wcsrchr(pszPath, L'\\') + 1;
     const size_t cchStem = (size_t)(pszName - pszPath) + NameKeptBeside(pszName);
@@ -123,7 +123,7 @@ HANDLE CreateFileBeside(const wchar_t* pszPath, const wchar_t* pszSuffix, DWORD 
     {
         wsprintfW(pszCreated + cchStem, L".%08lX%08lX%s", (DWORD)(nUnique >> 32), (DWORD)nUnique, pszSuffix);
         HANDLE hFile =
-            sys.CreateFileW(pszCreated, dwAccess, dwShareMode, NULL, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, NULL);
+            sys.CreateFileW(pszCreated, dwAccess, dwShareMode, pSecurity, CREATE_NEW, dwAttributes, NULL);
         if (hFile != INVALID_HANDLE_VALUE)
         {
             *ppszCreated = pszCreated;

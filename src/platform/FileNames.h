@@ -25,10 +25,11 @@ bool IsFilePath(const wchar_t* pszFull);
 constexpr wchar_t kTemporarySuffix[] = L".installing";
 
 // Creates a new file named <pszPath>.<16 hex digits><pszSuffix>, beside pszPath (a full path, whose file
-// name is cut short enough for the whole name to fit in 255 characters). *ppszCreated receives its path
-// (free with free()). INVALID_HANDLE_VALUE, with the system's error, when no such file can be created.
+// name is cut short enough for the whole name to fit in 255 characters), as CreateFileW would with the
+// same access, sharing, security and attributes. *ppszCreated receives its path (free with free()).
+// INVALID_HANDLE_VALUE, with the system's error, when no such file can be created.
 HANDLE CreateFileBeside(const wchar_t* pszPath, const wchar_t* pszSuffix, DWORD dwAccess, DWORD dwShareMode,
-                        wchar_t** ppszCreated);
+                        SECURITY_ATTRIBUTES* pSecurity, DWORD dwAttributes, wchar_t** ppszCreated);
 
 // Whether pszFound is a name CreateFileBeside gives for a file named pszName and pszSuffix.
 bool IsNameBeside(const wchar_t* pszName, const wchar_t* pszSuffix, const wchar_t* pszFound);

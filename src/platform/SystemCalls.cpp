@@ -1,4 +1,34 @@
 #include "SystemCalls.h"
+#include "LibraryFunction.h"
+
+namespace
+{
+BOOL WINAPI LookedUpSetProcessMitigationPolicy(PROCESS_MITIGATION_POLICY policy, PVOID pBuffer,
+                                               SIZE_T cbBuffer)
+{
+    typedef BOOL(WINAPI * PFN)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    auto pfn = AfxLibraryFunction<PFN>("kernel32.dll", "SetProcessMitigationPolicy");
+    if (pfn == NULL)
+    {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return pfn(policy, pBuffer, cbBuffer);
+}
+
+BOOL WINAPI LookedUpGetProcessMitigationPolicy(HANDLE hProcess, PROCESS_MITIGATION_POLICY policy,
+                                               PVOID pBuffer, SIZE_T cbBuffer)
+{
+    typedef BOOL(WINAPI * PFN)(HANDLE, PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    auto pfn = AfxLibraryFunction<PFN>("kernel32.dll", "GetProcessMitigationPolicy");
+    if (pfn == NULL)
+    {
+        ::SetLastError(ERROR_PROC_NOT_FOUND);
+        return FALSE;
+    }
+    return pfn(hProcess, policy, pBuffer, cbBuffer);
+}
+} // namespace
 
 const SystemCalls kRealSystemCalls = {
     .RegOpenKeyExA = ::RegOpenKeyExA,
@@ -21,6 +51,10 @@ const SystemCalls kRealSystemCalls = {
     .GetProcessWindowStation = ::GetProcessWindowStation,
     .GetUserObjectInformationA = ::GetUserObjectInformationA,
     .ProcessIdToSessionId = ::ProcessIdToSessionId,
+
+    .GetTokenInformation = ::GetTokenInformation,
+    .SetProcessMitigationPolicy = LookedUpSetProcessMitigationPolicy,
+    .GetProcessMitigationPolicy = LookedUpGetProcessMitigationPolicy,
 
     .CreateFileA = ::CreateFileA,
     .ReadFile = ::ReadFile,

@@ -33,6 +33,12 @@ struct SystemCalls
     decltype(&::GetUserObjectInformationA) GetUserObjectInformationA;
     decltype(&::ProcessIdToSessionId) ProcessIdToSessionId;
 
+    // The running account, and what a run with an administrator's rights asks of the system. The two
+    // mitigation-policy calls are looked up when first made: older systems lack them (ERROR_PROC_NOT_FOUND).
+    decltype(&::GetTokenInformation) GetTokenInformation;
+    BOOL(WINAPI* SetProcessMitigationPolicy)(PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+    BOOL(WINAPI* GetProcessMitigationPolicy)(HANDLE, PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+
     // Files
     decltype(&::CreateFileA) CreateFileA;
     decltype(&::ReadFile) ReadFile;

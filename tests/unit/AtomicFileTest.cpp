@@ -236,6 +236,22 @@ TEST_F(AtomicFile, AFailedFlushCountsAsAFailedWrite)
     EXPECT_FALSE(Install(target, newBytes, &error));
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
     EXPECT_TRUE(Leftovers().empty());
+
+    // The flush that puts the move on the disk: the file is replaced, but it cannot be said to be.
+    ScopedSysCall afterTheMove(
+        sys.FlushFileBuffers, +[](HANDLE file) WINAPI -> BOOL {
+            if (EndsWith(NameOf(file), L".installing"))
+                return kRealSystemCalls.FlushFileBuffers(file);
+            SetLastError(ERROR_IO_DEVICE);
+            return FALSE;
+        });
+    CAtomicFile file;
+    ASSERT_TRUE(file.Open(target.c_str(), &error) &&
+                file.Write(newBytes.data(), (DWORD)newBytes.size(), &error));
+    EXPECT_FALSE(file.Replace(&error));
+    EXPECT_TRUE(file.IsReplaced());
+    EXPECT_EQ(ERROR_IO_DEVICE, error.m_lOsError);
+    EXPECT_TRUE(Leftovers().empty());
 }
 
 TEST_F(AtomicFile, ATargetHeldByAnotherProcessCannotBeOpened)
@@ -454,12 +470,16 @@ namespace
 // Faults of a write in place, told apart by the file each write goes to.
 struct InPlaceFaults
 {
-    bool copyRefusedBeside;  // the target's folder takes no new file
-    bool copyFull;           // no room for a copy anywhere
-    int targetWritesFailing; // the write itself (half done), then putting the previous bytes back
+    bool copyRefusedBeside = false; // the target's folder takes no new file
+    bool copyFull = false;          // no room for a copy anywhere
+    int targetWritesFailing = 0;    // the write itself (half done), then putting the previous bytes back
+    bool onlyThatHandle = false; // the failures stay with the handle that failed, not the file opened again
+    bool roomRefused = false;    // the file cannot be made longer
+    bool closeFails = false;     // closing the written file fails
 };
 InPlaceFaults g_faults;
 int g_targetWrites;
+bool g_reopened;
 
 BOOL WINAPI FaultyWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
@@ -472,10 +492,37 @@ BOOL WINAPI FaultyWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD writt
         SetLastError(ERROR_DISK_FULL);
         return FALSE;
     }
-    if (++g_targetWrites > g_faults.targetWritesFailing)
+    if (++g_targetWrites > g_faults.targetWritesFailing || (g_faults.onlyThatHandle && g_reopened))
         return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
     kRealSystemCalls.WriteFile(file, data, size / 2, written, overlapped);
     SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
+// The file opened again, by its path: the handle that failed is gone.
+HANDLE WINAPI Reopening(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                        DWORD flags, HANDLE tmpl)
+{
+    g_reopened = g_reopened || EndsWith(name, L"New.mdb");
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+}
+BOOL WINAPI NoRoom(HANDLE file)
+{
+    if (EndsWith(NameOf(file), L"New.mdb"))
+    {
+        SetLastError(ERROR_DISK_FULL);
+        return FALSE;
+    }
+    return kRealSystemCalls.SetEndOfFile(file);
+}
+BOOL WINAPI CloseFailsOnce(HANDLE handle)
+{
+    static bool failed;
+    const bool fail = !failed && EndsWith(NameOf(handle), L"New.mdb");
+    BOOL closed = kRealSystemCalls.CloseHandle(handle);
+    if (!fail)
+        return closed;
+    failed = true;
+    SetLastError(ERROR_NETNAME_DELETED);
     return FALSE;
 }
 } // namespace
@@ -494,12 +541,23 @@ TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
         bool keptBeside; // the previous bytes stay in a copy beside the target, or in the temporary folder
         bool keptInTemp;
     } cases[] = {
-        {"none", {false, false, 0}, 0, false, false},
-        {"an I/O error half-way", {false, false, 1}, ERROR_IO_DEVICE, false, false},
+        {"none", {}, 0, false, false},
+        {"an I/O error half-way", {.targetWritesFailing = 1}, ERROR_IO_DEVICE, false, false},
         {"the same, the folder taking no new file", {true, false, 1}, ERROR_IO_DEVICE, false, false},
-        {"no room for a copy", {false, true, 0}, ERROR_DISK_FULL, false, false},
-        {"the previous bytes cannot be put back", {false, false, 2}, ERROR_IO_DEVICE, true, false},
-        {"the same, the copy in the temporary folder", {true, false, 2}, ERROR_IO_DEVICE, false, true},
+        {"no room for a copy", {.copyFull = true}, ERROR_DISK_FULL, false, false},
+        {"the handle failing for good, the file opened again not",
+         {.targetWritesFailing = 99, .onlyThatHandle = true},
+         ERROR_IO_DEVICE,
+         false,
+         false},
+        {"no room claimed: nothing changed, nothing to put back",
+         {.targetWritesFailing = 99, .roomRefused = true},
+         ERROR_DISK_FULL,
+         false,
+         false},
+        {"closing the written file fails", {.closeFails = true}, ERROR_NETNAME_DELETED, false, false},
+        {"the previous bytes cannot be put back", {.targetWritesFailing = 99}, ERROR_IO_DEVICE, true, false},
+        {"the same, the copy in the temporary folder", {true, false, 99}, ERROR_IO_DEVICE, false, true},
     };
     for (const auto& c : cases)
     {
@@ -510,12 +568,17 @@ TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
         ASSERT_TRUE(CreateHardLinkA(otherName.c_str(), target.c_str(), nullptr));
         g_faults = c.faults;
         g_targetWrites = 0;
+        g_reopened = false;
 
         CFileException error;
         CAtomicFile file;
         ASSERT_TRUE(file.Open(target.c_str(), &error));
-        ScopedSysCall creations(sys.CreateFileW,
-                                c.faults.copyRefusedBeside ? FolderClosed : kRealSystemCalls.CreateFileW);
+        ScopedSysCall room(sys.SetEndOfFile, c.faults.roomRefused ? NoRoom : kRealSystemCalls.SetEndOfFile);
+        ScopedSysCall close(sys.CloseHandle,
+                            c.faults.closeFails ? CloseFailsOnce : kRealSystemCalls.CloseHandle);
+        ScopedSysCall creations(sys.CreateFileW, c.faults.copyRefusedBeside ? FolderClosed
+                                                 : c.faults.onlyThatHandle  ? Reopening
+                                                                            : kRealSystemCalls.CreateFileW);
         ASSERT_TRUE(file.WritesInPlace());
         const bool written =
             file.Write(newBytes.data(), (DWORD)newBytes.size(), &error) && file.Replace(&error);
@@ -603,15 +666,28 @@ const char kUsersFile[] = "O:S-1-5-21-1-2-3-1001G:S-1-5-21-1-2-3-513"
                           "D:AI(A;ID;FA;;;S-1-5-21-1-2-3-1001)(A;ID;0x1200a9;;;BU)";
 PSECURITY_DESCRIPTOR g_targetSecurity;
 Bytes g_temporarySecurity; // what the temporary file was given, as a file system that keeps it all
+bool g_labelGiven;         // until then the temporary file has the label a new file gets
 std::vector<std::pair<SECURITY_INFORMATION, std::string>> g_securitySet;
 DWORD g_ownerRefusal;
+bool g_labelRefused;
 bool g_keepsLess;
+
+std::string Sddl(PSECURITY_DESCRIPTOR descriptor, SECURITY_INFORMATION info)
+{
+    char* text = nullptr;
+    ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, info, &text, nullptr);
+    std::string sddl = text ? text : "";
+    LocalFree(text);
+    return sddl;
+}
 
 BOOL WINAPI TargetSecurity(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
                            DWORD size, LPDWORD needed)
 {
     const bool temporary = EndsWith(NameOf(file), L".installing");
-    if (g_targetSecurity == nullptr || (temporary && g_temporarySecurity.empty()))
+    if (g_targetSecurity == nullptr ||
+        (temporary &&
+         (g_temporarySecurity.empty() || ((info & LABEL_SECURITY_INFORMATION) && !g_labelGiven))))
         return kRealSystemCalls.GetKernelObjectSecurity(file, info, descriptor, size, needed);
     const void* given = temporary ? (const void*)g_temporarySecurity.data() : g_targetSecurity;
     *needed = GetSecurityDescriptorLength((PSECURITY_DESCRIPTOR)given);
@@ -627,15 +703,14 @@ BOOL WINAPI TargetSecurity(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DES
 // permissions can say.
 BOOL WINAPI RecordSecurity(HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor)
 {
-    if (g_ownerRefusal != 0 && (info & OWNER_SECURITY_INFORMATION))
+    if ((g_ownerRefusal != 0 && (info & OWNER_SECURITY_INFORMATION)) ||
+        (g_labelRefused && (info & LABEL_SECURITY_INFORMATION)))
     {
-        SetLastError(g_ownerRefusal);
+        SetLastError(g_labelRefused ? ERROR_PRIVILEGE_NOT_HELD : g_ownerRefusal);
         return FALSE;
     }
-    char* text = nullptr;
-    ConvertSecurityDescriptorToStringSecurityDescriptorA(descriptor, SDDL_REVISION_1, info, &text, nullptr);
-    g_securitySet.emplace_back(info, text ? text : "");
-    LocalFree(text);
+    g_securitySet.emplace_back(info, Sddl(descriptor, info));
+    g_labelGiven = g_labelGiven || (info & LABEL_SECURITY_INFORMATION);
     PSECURITY_DESCRIPTOR kept = descriptor;
     if (g_keepsLess)
         ConvertStringSecurityDescriptorToSecurityDescriptorA(
@@ -663,9 +738,11 @@ HANDLE WINAPI ChangeShare(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_AT
 
 TEST_F(AtomicFile, TheReplacedFileHasTheOwnerAndPermissionsItHadOrIsWrittenInPlace)
 {
-    PSECURITY_DESCRIPTOR usersFile;
+    PSECURITY_DESCRIPTOR usersFile, labelled;
     ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(kUsersFile, SDDL_REVISION_1, &usersFile,
                                                                      nullptr));
+    ASSERT_TRUE(ConvertStringSecurityDescriptorToSecurityDescriptorA(
+        (std::string(kUsersFile) + "S:(ML;;NW;;;HI)").c_str(), SDDL_REVISION_1, &labelled, nullptr));
     ScopedSysCall get(sys.GetKernelObjectSecurity, TargetSecurity);
     ScopedSysCall set(sys.SetKernelObjectSecurity, RecordSecurity);
     const struct
@@ -675,23 +752,29 @@ TEST_F(AtomicFile, TheReplacedFileHasTheOwnerAndPermissionsItHadOrIsWrittenInPla
         bool changeShare;
         DWORD ownerRefusal;
         bool keepsLess; // a server that maps permissions onto its own keeps fewer entries than it is given
+        bool labelRefused;
         bool replaced;
     } cases[] = {
-        {"an administrator's update of a user's file", usersFile, false, 0, false, true},
-        {"the owner cannot be set", usersFile, false, ERROR_INVALID_OWNER, false, false},
-        {"the permissions are not kept as given", usersFile, false, 0, true, false},
-        {"a Change share, another owner", usersFile, true, 0, false, false},
-        {"a Change share, the permissions a new file gets", nullptr, true, 0, false, true},
+        {"an administrator's update of a user's file", usersFile, false, 0, false, false, true},
+        {"the owner cannot be set", usersFile, false, ERROR_INVALID_OWNER, false, false, false},
+        {"the permissions are not kept as given", usersFile, false, 0, true, false, false},
+        {"a Change share, another owner", usersFile, true, 0, false, false, false},
+        {"a Change share, the permissions a new file gets", nullptr, true, 0, false, false, true},
+        {"an integrity label", labelled, false, 0, false, false, true},
+        {"an integrity label the new file cannot take", labelled, false, 0, false, true, false},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.setting);
+        DeleteFileA(target.c_str());
         WriteFileBytes(target, oldBytes);
         const ULONGLONG index = FileIndex(target);
         g_targetSecurity = c.target;
         g_ownerRefusal = c.ownerRefusal;
+        g_labelRefused = c.labelRefused;
         g_securitySet.clear();
         g_temporarySecurity.clear();
+        g_labelGiven = false;
         g_keepsLess = c.keepsLess;
         ScopedSysCall creation(sys.CreateFileW, c.changeShare ? ChangeShare : kRealSystemCalls.CreateFileW);
 
@@ -703,10 +786,14 @@ TEST_F(AtomicFile, TheReplacedFileHasTheOwnerAndPermissionsItHadOrIsWrittenInPla
         {
             // The owner, and the entries exactly as they were, inherited ones marked so: none worked out
             // anew.
-            ASSERT_EQ(1u, g_securitySet.size());
+            ASSERT_EQ(c.target == labelled ? 2u : 1u, g_securitySet.size());
             EXPECT_EQ(OWNER_SECURITY_INFORMATION | GROUP_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION,
                       g_securitySet[0].first);
             EXPECT_EQ(kUsersFile, g_securitySet[0].second);
+            if (c.target == labelled)
+            {
+                EXPECT_TRUE(g_securitySet[1].first & LABEL_SECURITY_INFORMATION);
+            }
         }
         else if (c.replaced)
         {
@@ -715,7 +802,9 @@ TEST_F(AtomicFile, TheReplacedFileHasTheOwnerAndPermissionsItHadOrIsWrittenInPla
         EXPECT_TRUE(Leftovers().empty());
     }
     g_targetSecurity = nullptr;
+    g_labelRefused = false;
     LocalFree(usersFile);
+    LocalFree(labelled);
 }
 
 TEST_F(AtomicFile, TargetsUpToTheLongestPathTheSystemOpensAreReplaced)
@@ -892,4 +981,125 @@ TEST_F(AtomicFile, ALeftoverOfAKilledRunIsReplacedAndGone)
     EXPECT_EQ((std::vector<std::string>{"New.mdb.1111111111111111.installing", "New.mdb.copy.installing"}),
               Leftovers());
     otherRun.Release();
+}
+
+namespace
+{
+// A name like a killed run's temporary file, planted by someone who may create files in the folder (the
+// system account's temporary folder lets every user), and what the system would say of it.
+std::string g_planted, g_victim;
+bool g_plantedIsLink, g_plantedIsOthers;
+bool IsPlanted(const std::wstring& name)
+{
+    return EndsWith(name, std::wstring(g_planted.begin(), g_planted.end()).c_str());
+}
+HANDLE WINAPI OpenThroughLink(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                              DWORD creation, DWORD flags, HANDLE tmpl)
+{
+    // A link is followed unless the link itself is asked for; Wine cannot show it.
+    if (g_plantedIsLink && IsPlanted(name) && !(flags & FILE_FLAG_OPEN_REPARSE_POINT))
+        return CreateFileA(g_victim.c_str(), access, share, sa, creation, flags, tmpl);
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+}
+BOOL WINAPI LinkInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
+{
+    BOOL got = kRealSystemCalls.GetFileInformationByHandle(file, info);
+    if (got && g_plantedIsLink && IsPlanted(NameOf(file)))
+        info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+    return got;
+}
+BOOL WINAPI OthersOwnership(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
+                            DWORD size, LPDWORD needed)
+{
+    if (!g_plantedIsOthers || !IsPlanted(NameOf(file)))
+        return kRealSystemCalls.GetKernelObjectSecurity(file, info, descriptor, size, needed);
+    PSECURITY_DESCRIPTOR others;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA("O:S-1-5-21-1-2-3-1001", SDDL_REVISION_1, &others,
+                                                         nullptr);
+    *needed = GetSecurityDescriptorLength(others);
+    BOOL fits = size >= *needed;
+    if (fits)
+        memcpy(descriptor, others, *needed);
+    LocalFree(others);
+    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return fits;
+}
+} // namespace
+
+TEST_F(AtomicFile, ALeftoverNameThatIsNotPlainlyOursIsLeftAlone)
+{
+    ScopedTempDir elsewhere{"victim"};
+    g_victim = elsewhere / "Precious.mdb";
+    g_planted = "New.mdb.0123456789ABCDEF.installing";
+    ScopedSysCall open(sys.CreateFileW, OpenThroughLink);
+    ScopedSysCall information(sys.GetFileInformationByHandle, LinkInformation);
+    ScopedSysCall security(sys.GetKernelObjectSecurity, OthersOwnership);
+    const struct
+    {
+        const char* planted;
+        bool link, hardLink, others;
+    } cases[] = {
+        {"a link to another file", true, false, false},
+        {"a second name of another file", false, true, false},
+        {"a file of another account", false, false, true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.planted);
+        WriteFileBytes(target, oldBytes);
+        WriteFileBytes(g_victim, PatternBytes(99, 7));
+        if (c.hardLink)
+            ASSERT_TRUE(CreateHardLinkA((dir / g_planted).c_str(), g_victim.c_str(), nullptr));
+        else
+            WriteFileBytes(dir / g_planted, PatternBytes(99, 8));
+        g_plantedIsLink = c.link;
+        g_plantedIsOthers = c.others;
+        CFileException error;
+        ASSERT_TRUE(Install(target, newBytes, &error));
+        EXPECT_EQ(PatternBytes(99, 7), ReadFileBytes(g_victim));
+        EXPECT_EQ(std::vector<std::string>{g_planted}, Leftovers());
+        DeleteFileA((dir / g_planted).c_str());
+    }
+    g_plantedIsLink = g_plantedIsOthers = false;
+}
+
+TEST_F(AtomicFile, FilesMadeBesideTheTargetAreOpenOnlyToUsFromTheirFirstInstant)
+{
+    // What the temporary file and the copy of the previous contents are created with.
+    static std::vector<std::string> made;
+    made.clear();
+    ScopedSysCall creation(
+        sys.CreateFileW,
+        +[](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
+            HANDLE tmpl) WINAPI -> HANDLE {
+            if (creation == CREATE_NEW)
+                made.push_back(sa ? Sddl(sa->lpSecurityDescriptor, DACL_SECURITY_INFORMATION) : "inherited");
+            return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+        });
+    WriteFileBytes(target, oldBytes);
+    CFileException error;
+    ASSERT_TRUE(Install(target, newBytes, &error));
+    ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
+    ASSERT_TRUE(Install(target, oldBytes, &error));
+    ASSERT_EQ(2u, made.size()) << "the temporary file, then the copy of a file written in place";
+    for (const std::string& sddl : made)
+    {
+        EXPECT_EQ(0u, sddl.find("D:P(A;;FA;;;S-1-5-21-")) << sddl;
+        EXPECT_NE(std::string::npos, sddl.find(")(A;;FA;;;SY)(A;;FA;;;BA)")) << sddl;
+    }
+
+    // An encrypted file's contents are never left in a plain copy: where the copy cannot be encrypted (Wine
+    // encrypts nothing), nothing is written.
+    ScopedSysCall encrypted(
+        sys.GetFileInformationByHandleEx,
+        +[](HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size) WINAPI -> BOOL {
+            BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
+            if (got && infoClass == FileBasicInfo && EndsWith(NameOf(file), L"New.mdb"))
+                ((FILE_BASIC_INFO*)info)->FileAttributes |= FILE_ATTRIBUTE_ENCRYPTED;
+            return got;
+        });
+    EXPECT_FALSE(Install(target, newBytes, &error));
+    EXPECT_EQ(ERROR_ENCRYPTION_FAILED, error.m_lOsError);
+    EXPECT_EQ(oldBytes, ReadFileBytes(target));
+    EXPECT_EQ(std::vector<std::string>{"Other.mdb"}, Leftovers());
 }

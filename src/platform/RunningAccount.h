@@ -1,0 +1,21 @@
+// Who runs the installer, and what that account may take as its own. Deployment tools run it as the
+// system account, administrators elevated: what such a run creates, opens or removes in a folder that
+// others may write (the system account's temporary folder is one that every user may create files in)
+// must not be turned against it.
+#pragma once
+
+#include <windows.h>
+
+// TRUE when the run has an administrator's rights: elevated, or the system account.
+BOOL AfxIsElevatedOrSystem();
+
+// TRUE for a file that is plainly ours: a regular file (not a folder, a link or a mount point) with a
+// single name, owned by the running account or by the owner the account gives new files (the
+// Administrators, for an elevated administrator). hFile needs READ_CONTROL. Anything else found under the
+// name of a file we make may have been planted there.
+BOOL AfxIsOwnPlainFile(HANDLE hFile);
+
+// Security for a file that holds someone's data while we work with it: only the running account, the
+// system account and the Administrators may open it, whatever its folder would pass on. NULL when it
+// cannot be made.
+SECURITY_ATTRIBUTES* AfxOwnerOnlySecurity();
