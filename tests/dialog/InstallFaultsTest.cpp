@@ -142,20 +142,44 @@ TEST_F(InstallFaults, AFullDiskEndsAnUnattendedRunSilentlyWithStatus5)
 
 namespace
 {
-// A write in place (the target has a second name) that fails half-way, and whose previous contents
-// cannot be put back either: every write to the target after the first piece fails.
-int g_targetWrites;
-BOOL WINAPI WriteInPlaceFailsTwice(HANDLE file, LPCVOID data, DWORD size, LPDWORD written,
-                                   LPOVERLAPPED overlapped)
+// A write in place (the target has a second name) that fails half-way: the next g_targetWritesFailing writes
+// to the target fail (99: every one, putting the previous contents back included).
+int g_targetWritesFailing;
+BOOL WINAPI WriteInPlaceFails(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
     wchar_t name[1024] = L"";
     GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
     if (wcsstr(name, L".previous") != nullptr || wcsstr(name, L".installing") != nullptr ||
-        ++g_targetWrites > 2)
+        g_targetWritesFailing == 0)
         return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
+    if (g_targetWritesFailing < 99)
+        --g_targetWritesFailing;
     kRealSystemCalls.WriteFile(file, data, size / 2, written, overlapped);
     SetLastError(ERROR_IO_DEVICE);
     return FALSE;
+}
+
+std::vector<std::string> PreviousCopies(const ScopedTempDir& dir)
+{
+    std::vector<std::string> copies;
+    for (const std::string& name : ListFolder(dir.path()))
+        if (name.find(".previous") != std::string::npos)
+            copies.push_back(dir / name);
+    return copies;
+}
+
+// Presses Install and answers the box that comes with OK; its text.
+std::string InstallAndAnswer(HWND window)
+{
+    PostMessageA(window, WM_COMMAND, IDOK, 0);
+    HWND box = FindOwnWindow("dialog_tests");
+    if (box == nullptr)
+        return "no box";
+    std::string text = MessageText(box);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    while (IsWindow(box))
+        Sleep(20);
+    return text;
 }
 } // namespace
 
@@ -163,46 +187,165 @@ TEST_F(InstallFaults, AWriteInPlaceThatCannotBePutBackSaysWhereThePreviousDataba
 {
     ScopedPackageResources resources(package);
     ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
-    ScopedSysCall failing(sys.WriteFile, WriteInPlaceFailsTwice);
-    auto keptCopy = [&] {
-        std::vector<std::string> copies;
-        for (const std::string& name : ListFolder(dir.path()))
-            if (name.find(".previous") != std::string::npos)
-                copies.push_back(dir / name);
-        return copies;
-    };
+    ScopedSysCall failing(sys.WriteFile, WriteInPlaceFails);
     {
-        g_targetWrites = 0;
+        // Damaged, then a second attempt that fails too: what is put back is what the file had before the
+        // first attempt, from the first attempt's copy, not the damaged bytes.
+        g_targetWritesFailing = 99;
         TestDlg dlg;
-        std::string message;
+        std::string damaged, second;
+        std::vector<std::string> copies;
         int status = RunDialog(dlg, [&](HWND window) {
-            PostMessageA(window, WM_COMMAND, IDOK, 0);
-            HWND box = FindOwnWindow("dialog_tests");
-            ASSERT_NE(nullptr, box);
-            message = MessageText(box);
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-            Sleep(200);
+            damaged = InstallAndAnswer(window);
+            copies = PreviousCopies(dir);
+            g_targetWritesFailing = 1;
+            second = InstallAndAnswer(window);
             Leave(window);
         });
-        EXPECT_EQ(1, status) << "left by the user afterwards";
-        std::vector<std::string> copies = keptCopy();
         ASSERT_EQ(1u, copies.size());
-        EXPECT_EQ(oldBytes, ReadFileBytes(copies[0]));
         EXPECT_EQ(
             "Couldn't write file " + target + "\n(" + SystemText(ERROR_IO_DEVICE) +
                 ")\nThe file is damaged, and its previous contents could not be put back: they are kept in " +
                 copies[0] + ".",
-            message);
-        DeleteFileA(copies[0].c_str());
+            damaged);
+        EXPECT_EQ("Couldn't write file " + target + "\n(" + SystemText(ERROR_IO_DEVICE) +
+                      ")\nThe file has been put back as it was before the first attempt.",
+                  second);
+        EXPECT_EQ(oldBytes, ReadFileBytes(target));
+        EXPECT_TRUE(PreviousCopies(dir).empty()) << "the copy goes once the file is whole again";
+        EXPECT_EQ(1, status) << "left by the user, the file whole";
     }
-    WriteFileBytes(target, oldBytes);
-    g_targetWrites = 0;
+    g_targetWritesFailing = 99;
     TestDlg dlg;
     dlg.m_bUnattended = TRUE;
     EXPECT_EQ(7, RunDialog(dlg, nullptr));
-    ASSERT_EQ(1u, keptCopy().size());
-    EXPECT_EQ(oldBytes, ReadFileBytes(keptCopy()[0]));
+    ASSERT_EQ(1u, PreviousCopies(dir).size());
+    EXPECT_EQ(oldBytes, ReadFileBytes(PreviousCopies(dir)[0]));
     EXPECT_TRUE(FileExists(dir / "Stale.dat"));
+}
+
+TEST_F(InstallFaults, ADamagedFileEndsTheRunWithStatus7HoweverTheRunGoesOn)
+{
+    ScopedPackageResources resources(package);
+    ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
+    ScopedSysCall failing(sys.WriteFile, WriteInPlaceFails);
+    ScopedSysCall noWaits(
+        sys.Sleep, +[](DWORD) WINAPI {});
+    const std::function<void(HWND)> endings[] = {
+        [](HWND window) { Leave(window); },
+        [&](HWND window) {
+            // Dravik takes the file; the user gives up at the retry question.
+            FileHolder host(target);
+            PostMessageA(window, WM_COMMAND, IDOK, 0);
+            HWND question = FindOwnWindow("dialog_tests");
+            ASSERT_NE(nullptr, question);
+            PostMessageA(question, WM_COMMAND, IDCANCEL, 0);
+            while (IsWindow(window))
+                Sleep(20);
+        },
+    };
+    for (const auto& end : endings)
+    {
+        WriteFileBytes(target, oldBytes);
+        g_targetWritesFailing = 99;
+        TestDlg dlg;
+        EXPECT_EQ(7, RunDialog(dlg, [&](HWND window) {
+                      InstallAndAnswer(window);
+                      end(window);
+                  }));
+        ASSERT_EQ(1u, PreviousCopies(dir).size());
+        EXPECT_EQ(oldBytes, ReadFileBytes(PreviousCopies(dir)[0]));
+        DeleteFileA(PreviousCopies(dir)[0].c_str());
+    }
+}
+
+namespace
+{
+// After the move, the flush that puts it on the disk fails.
+BOOL WINAPI MoveNotFlushed(HANDLE file)
+{
+    wchar_t name[1024] = L"";
+    GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
+    if (wcsstr(name, L".installing") != nullptr)
+        return kRealSystemCalls.FlushFileBuffers(file);
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
+HANDLE WINAPI NoRoomForANewFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                                DWORD creation, DWORD flags, HANDLE tmpl)
+{
+    if (creation == CREATE_NEW)
+    {
+        SetLastError(ERROR_DISK_FULL);
+        return INVALID_HANDLE_VALUE;
+    }
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+}
+// Closing the database written in place fails (a redirector that writes on close, say): the close that
+// follows its flush.
+bool IsTheTarget(HANDLE handle)
+{
+    wchar_t name[1024] = L"";
+    GetFinalPathNameByHandleW(handle, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
+    const size_t length = wcslen(name);
+    return length > 10 && wcscmp(name + length - 10, L"\\Tarif.mdb") == 0;
+}
+bool g_flushed;
+BOOL WINAPI FlushOfTheTarget(HANDLE file)
+{
+    g_flushed = g_flushed || IsTheTarget(file);
+    return kRealSystemCalls.FlushFileBuffers(file);
+}
+BOOL WINAPI CloseAfterTheFlushFails(HANDLE handle)
+{
+    const bool fail = g_flushed && IsTheTarget(handle);
+    BOOL closed = kRealSystemCalls.CloseHandle(handle);
+    if (!fail)
+        return closed;
+    g_flushed = false;
+    SetLastError(ERROR_NETNAME_DELETED);
+    return FALSE;
+}
+} // namespace
+
+TEST_F(InstallFaults, AWriteThatFailsEndsAnUnattendedRunWithStatus5NotARetry)
+{
+    ScopedPackageResources resources(package);
+    const struct
+    {
+        const char* failure;
+        std::function<void()> provoke;
+        bool inPlace;
+        bool replaced; // the new file took the target's place, but that may not be on the disk
+    } cases[] = {
+        {"no room for the temporary file", [] { sys.CreateFileW = NoRoomForANewFile; }, false, false},
+        {"the move is not flushed", [] { sys.FlushFileBuffers = MoveNotFlushed; }, false, true},
+        {"closing a file written in place fails",
+         [] {
+             sys.FlushFileBuffers = FlushOfTheTarget;
+             sys.CloseHandle = CloseAfterTheFlushFails;
+         },
+         true, false},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.failure);
+        WriteFileBytes(target, oldBytes);
+        if (c.inPlace)
+        {
+            ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
+        }
+        const SystemCalls withThePackage = sys;
+        c.provoke();
+        TestDlg dlg;
+        dlg.m_bUnattended = TRUE;
+        EXPECT_EQ(5, RunDialog(dlg, nullptr));
+        sys = withThePackage;
+        EXPECT_EQ(c.replaced ? payload : oldBytes, ReadFileBytes(target));
+        EXPECT_TRUE(FileExists(dir / "Stale.dat"));
+        EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kCountryKey, "date_creation_tarif", nullptr));
+        DeleteFileA((dir / "Other.mdb").c_str());
+    }
 }
 
 TEST_F(InstallFaults, DevicesAndNamedStreamsAreRefusedLikeTargetsThatCannotBeOpened)

@@ -216,6 +216,7 @@ TEST_F(Install, ALogSaysWhatARunDidAndWhy)
     EXPECT_NE(std::string::npos, text.find("opening the target, try 1: ")) << text;
     EXPECT_NE(std::string::npos, text.find("(error 32)")) << "the sharing violation\n" << text;
     EXPECT_NE(std::string::npos, text.find("outcome: status 4: ")) << text;
+    EXPECT_NE(std::string::npos, text.find("RedirectionGuard: ")) << "whether it is on\n" << text;
 
     // A run that succeeds appends its own block, which ends with its outcome.
     EXPECT_EQ(0u, RunToEnd(Example(), Quote("-log=" + log) + " /Automation"));
