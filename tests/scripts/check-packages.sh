@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # The fixed executable and stamped packages as the standard tools see them: binutils' objdump, icoutils'
-# wrestool, pefile; then the README's release script, run with a throwaway certificate, after which the
-# signed package must still install. Usage: check-packages.sh BUILD_DIR [SHIPPED_EXE] (the Windows programs
-# run through its Wine); SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is stamped too.
+# wrestool, pefile; then the release script, tools/pack/release.sh, run with a throwaway certificate, after
+# which the signed package must still install. Usage: check-packages.sh BUILD_DIR [SHIPPED_EXE] (the Windows
+# programs run through its Wine); SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is stamped
+# too.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -76,13 +77,10 @@ done
 grep -q "file format pei-i386" <(x86_64-w64-mingw32-objdump -f "$work/Fixture32.exe") ||
     fail "the 32-bit fixture's package is not PE32"
 
-echo "The README's release script: a 24 MiB package made, checked, signed with a timestamp and verified"
-# The script as the README gives it. With no network here, osslsigncode's own timestamp authority, with a
-# throwaway certificate, stands in for the server that -ts asks.
-awk '/^```sh$/ {inside = 1; block = ""; next}
-     /^```$/ {if (inside && index(block, "#!/bin/sh\n") == 1) {printf "%s", block; exit} inside = 0; next}
-     inside {block = block $0 "\n"}' "$root/README.md" >"$work/release.sh"
-cmp -s "$work/release.sh" "$root/tools/pack/release.sh" || fail "the README's release script is not tools/pack/release.sh"
+echo "The release script: a 24 MiB package made, checked, signed with a timestamp and verified"
+# With no network here, osslsigncode's own timestamp authority, with a throwaway certificate, stands in for
+# the server that -ts asks.
+cp "$root/tools/pack/release.sh" "$work/release.sh"
 [ "$(grep -c -- '-ts "$TIMESTAMP"' "$work/release.sh")" -eq 1 ] || fail "the release script signs without -ts"
 sed -i 's/-ts "$TIMESTAMP"/-TSA-certs "$TSA_CERT" -TSA-key "$TSA_KEY"/' "$work/release.sh"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbrook Test Publisher" \

@@ -3,13 +3,22 @@
 terminal-server awareness that imports only the libraries the system always takes from its own folder,
 whose resource section is not writable, that carries no package entries but the integrity entry's
 placeholder, and holds its resources exactly: the two dialog templates with every control, the banner and
-rule bitmaps, the icon, the About entry's text, the version block and the manifest. Prints one line per
-problem and exits 1 if there is any.
+rule bitmaps, the icon, the About entry's text, the version block and the manifest. Its header names
+Windows Vista as the oldest system it runs on, and with --compiler, every function it imports at load time
+is one that Vista's libraries export, as the Windows headers of that compiler declare them. Prints one line
+per problem and exits 1 if there is any.
 
-Usage: check_executable.py Quillbrook.exe
+Usage: check_executable.py [--compiler CC] [--floor-only] FILE
+  --floor-only: FILE is another of the project's Windows programs (the generator): only the oldest
+  Windows it runs on is checked.
 """
+import argparse
+import os
+import re
 import struct
+import subprocess
 import sys
+import tempfile
 
 import pefile
 
@@ -18,6 +27,43 @@ import pefile
 IMPORTED_DLLS = {"kernel32.dll", "user32.dll", "advapi32.dll", "msvcrt.dll"}
 DLL_CHARACTERISTICS = {"DYNAMIC_BASE": 0x0040, "NX_COMPAT": 0x0100, "TERMINAL_SERVER_AWARE": 0x8000}
 IMAGE_SCN_MEM_WRITE = 0x80000000
+
+# Windows Vista: older systems lack functions imported at load time (GetFinalPathNameByHandleW and its kin),
+# and refuse a file whose header says so as not valid for them, instead of failing on a missing entry point.
+WINDOWS_FLOOR = (6, 0)
+# Newer than Vista, yet declared by the MinGW-w64 headers whatever the version asked for.
+UNGUARDED_NEWER = {"AddDllDirectory", "RemoveDllDirectory", "SetDefaultDllDirectories",
+                   "GetSystemTimePreciseAsFileTime"}
+
+
+def check_windows_floor(pe, compiler):
+    """The header's versions, and the functions imported at load time that the floor lacks."""
+    problems = []
+    header = pe.OPTIONAL_HEADER
+    for what, version in (("operating system", (header.MajorOperatingSystemVersion,
+                                                 header.MinorOperatingSystemVersion)),
+                          ("subsystem", (header.MajorSubsystemVersion, header.MinorSubsystemVersion))):
+        if version != WINDOWS_FLOOR:
+            problems.append("the header's %s version is %d.%d, not %d.%d" % ((what,) + version + WINDOWS_FLOOR))
+    if not compiler:
+        return problems
+    # The C runtime is the system's own in every version; its exports are not versioned by the headers.
+    names = sorted({entry.name.decode() for dll in pe.DIRECTORY_ENTRY_IMPORT
+                    if dll.dll.decode().lower() != "msvcrt.dll" for entry in dll.imports if entry.name})
+    problems += ["imports %s, which Windows Vista lacks" % name for name in names if name in UNGUARDED_NEWER]
+    with tempfile.TemporaryDirectory() as work:
+        probe = os.path.join(work, "probe.c")
+        with open(probe, "w") as out:
+            out.write("#include <windows.h>\n#include <shlobj.h>\n")
+            out.writelines("void* p%d = (void*)&%s;\n" % (i, name) for i, name in enumerate(names))
+        version = "0x%02X%02X" % WINDOWS_FLOOR
+        run = subprocess.run([compiler, "-fsyntax-only", "-D_WIN32_WINNT=" + version, "-DWINVER=" + version, probe],
+                             capture_output=True, text=True, env=dict(os.environ, LC_ALL="C"))
+    newer = sorted(set(re.findall(r"'(\w+)' undeclared", run.stderr)))
+    problems += ["imports %s, which the Windows headers do not declare for Windows Vista" % name for name in newer]
+    if run.returncode != 0 and not newer:
+        problems.append("the headers' probe of the imports failed: %s" % run.stderr.strip()[:500])
+    return problems
 
 
 def resources(pe):
@@ -162,9 +208,9 @@ def version_strings(data):
     return found
 
 
-def check(path):
-    problems = []
+def check(path, compiler):
     pe = pefile.PE(path)
+    problems = check_windows_floor(pe, compiler)
     if pe.FILE_HEADER.Machine != 0x14C or pe.OPTIONAL_HEADER.Subsystem != 2:
         problems.append("not a 32-bit GUI program")
     imports = {entry.dll.decode().lower() for entry in pe.DIRECTORY_ENTRY_IMPORT}
@@ -245,9 +291,18 @@ def check(path):
 
 
 if __name__ == "__main__":
-    problems = check(sys.argv[1])
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--compiler")
+    parser.add_argument("--floor-only", action="store_true")
+    parser.add_argument("file")
+    args = parser.parse_args()
+    if args.floor_only:
+        problems = check_windows_floor(pefile.PE(args.file), args.compiler)
+    else:
+        problems = check(args.file, args.compiler)
     for problem in problems:
         print(problem)
     if not problems:
-        print("%s: resources and imports as they should be" % sys.argv[1])
+        print("%s: %s" % (args.file, "the oldest Windows it runs on is as it should be" if args.floor_only else
+                              "resources, imports and the oldest Windows it runs on as they should be"))
     sys.exit(1 if problems else 0)

@@ -4,7 +4,7 @@
 #include <string>
 #include <utility>
 
-// The exit statuses, as --help and the README list them.
+// The exit statuses, as --help and docs/publishing.md list them.
 enum PackStatus
 {
     kStatusFailed = 1,          // a file could not be read or written, or is no usable executable
