@@ -280,21 +280,21 @@ BOOL CAtomicFile::Write(const void* pData, DWORD cbData, CFileException* pError)
 BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* pError)
 {
     // Not a byte changes before the previous contents are on the disk beside the file. A file damaged by an
-    // earlier attempt has them in that attempt's copy already.
+    // earlier attempt has them in that attempt's copy already; should that copy be gone, the file's bytes as
+    // they are now are all there is to go back to, and it stays as damaged as it was.
+    bool bAdopted = false;
     if (!m_strPreviousKeptIn.IsEmpty())
     {
         CFileException errorAdopting;
         wchar_t* pszCopy = LongFullPath(m_strPreviousKeptIn);
-        if (pszCopy == NULL || !m_previous.Adopt(pszCopy, &errorAdopting))
-        {
+        bAdopted = pszCopy != NULL && m_previous.Adopt(pszCopy, &errorAdopting);
+        free(pszCopy);
+        if (!bAdopted)
             AfxLog(
                 "the copy left by the earlier attempt, %s, cannot be used (%s); the file is copied as it is",
                 (const char*)m_strPreviousKeptIn, (const char*)AfxErrorText((DWORD)errorAdopting.m_lOsError));
-            m_strPreviousKeptIn.Empty();
-        }
-        free(pszCopy);
     }
-    if (m_strPreviousKeptIn.IsEmpty() && !m_previous.Keep(m_fileTarget, m_pszFinal, pError))
+    if (!bAdopted && !m_previous.Keep(m_fileTarget, m_pszFinal, pError))
         return FALSE;
 
     // What may differ from the previous contents, so that a failure puts back only that: nothing, until the
@@ -302,8 +302,8 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
     LARGE_INTEGER size = {};
     ::GetFileSizeEx(m_fileTarget.m_hFile, &size);
     const ULONGLONG cbPrevious = (ULONGLONG)size.QuadPart;
-    ULONGLONG cbChanged = m_strPreviousKeptIn.IsEmpty() ? 0 : ~0ull;
-    bool bLengthChanged = !m_strPreviousKeptIn.IsEmpty();
+    ULONGLONG cbChanged = bAdopted ? ~0ull : 0;
+    bool bLengthChanged = bAdopted;
 
     // The room for the new contents is claimed first, so that a full disk usually shows before anything
     // changed (where the file system allocates on extension: Samba servers and many NAS devices do not).
@@ -341,7 +341,8 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
     {
         AfxLog("the write failed; the previous contents were put back");
         m_previous.Discard();
-        m_strPreviousKeptIn.Empty();
+        if (bAdopted)
+            m_strPreviousKeptIn.Empty();
     }
     else
     {
