@@ -55,6 +55,11 @@ BOOL AfxIsOwnPlainFile(HANDLE hFile)
         (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
         info.nNumberOfLinks != 1)
         return FALSE;
+    // Where the file system keeps no owners (FAT, exFAT), a file is anyone's, and no link can be planted.
+    DWORD dwVolumeFlags = 0;
+    if (::GetVolumeInformationByHandleW(hFile, NULL, 0, NULL, NULL, &dwVolumeFlags, NULL, 0) &&
+        !(dwVolumeFlags & FILE_PERSISTENT_ACLS))
+        return TRUE;
 
     BYTE abDescriptor[SECURITY_MAX_SID_SIZE + 64];
     DWORD cbNeeded;

@@ -11,7 +11,8 @@ BOOL AfxIsElevatedOrSystem();
 
 // TRUE for a file that is plainly ours: a regular file (not a folder, a link or a mount point) with a
 // single name, owned by the running account or by the owner the account gives new files (the
-// Administrators, for an elevated administrator). hFile needs READ_CONTROL. Anything else found under the
+// Administrators, for an elevated administrator), where the file system keeps owners. hFile needs
+// READ_CONTROL. Anything else found under the
 // name of a file we make may have been planted there.
 BOOL AfxIsOwnPlainFile(HANDLE hFile);
 
