@@ -1,6 +1,6 @@
 // A run with an administrator's rights follows only the junctions and links that administrators made,
-// where the system offers that; the token and the mitigation calls come through the system-call table,
-// since Wine's process is always elevated and its policy calls are stubs.
+// where the system offers that. Wine's process is always elevated and its policy calls are stubs: the token
+// and the calls come through the system-call table.
 #include "platform/RedirectionGuard.h"
 
 #include "TestSupport.h"
@@ -11,53 +11,42 @@ using namespace qbtest;
 
 namespace
 {
-bool g_elevated, g_system;
+bool g_elevated, g_system, g_known, g_takesIt;
+int g_asked;
+
 BOOL WINAPI FakeToken(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size, PDWORD needed)
 {
-    if (infoClass == TokenElevation)
-    {
-        *needed = sizeof(TOKEN_ELEVATION);
-        if (size < *needed)
-            return FALSE;
+    static SID system = {SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}};
+    *needed = 64;
+    if (infoClass == TokenElevation && size >= sizeof(TOKEN_ELEVATION))
         ((TOKEN_ELEVATION*)info)->TokenIsElevated = g_elevated;
-        return TRUE;
-    }
-    if (infoClass == TokenUser && g_system)
-    {
-        static SID system = {SID_REVISION, 1, SECURITY_NT_AUTHORITY, {SECURITY_LOCAL_SYSTEM_RID}};
-        *needed = sizeof(TOKEN_USER);
-        if (size < *needed)
-            return FALSE;
+    else if (infoClass == TokenUser && g_system && size >= sizeof(TOKEN_USER))
         ((TOKEN_USER*)info)->User = SID_AND_ATTRIBUTES{&system, 0};
-        return TRUE;
-    }
-    return kRealSystemCalls.GetTokenInformation(token, infoClass, info, size, needed);
-}
-
-int g_asked;    // how often the policy was asked for
-bool g_known;   // the system has the calls
-bool g_takesIt; // and the policy reads back as in force
-BOOL WINAPI FakeSet(PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size)
-{
-    ++g_asked;
-    EXPECT_EQ(ProcessRedirectionTrustPolicy, policy);
-    EXPECT_EQ(sizeof(DWORD), size);
-    EXPECT_EQ(1u, *(DWORD*)buffer) << "enforced, not audited";
-    SetLastError(ERROR_PROC_NOT_FOUND);
-    return g_known;
-}
-BOOL WINAPI FakeGet(HANDLE, PROCESS_MITIGATION_POLICY, PVOID buffer, SIZE_T)
-{
-    *(DWORD*)buffer = g_takesIt ? 1 : 0;
-    return g_known;
+    else if (infoClass == TokenElevation || (infoClass == TokenUser && g_system))
+        return FALSE;
+    else
+        return kRealSystemCalls.GetTokenInformation(token, infoClass, info, size, needed);
+    return TRUE;
 }
 } // namespace
 
 TEST(RedirectionGuard, IsOnForAnAdministratorsRunsWhereTheSystemHasIt)
 {
     ScopedSysCall token(sys.GetTokenInformation, FakeToken);
-    ScopedSysCall set(sys.SetProcessMitigationPolicy, FakeSet);
-    ScopedSysCall get(sys.GetProcessMitigationPolicy, FakeGet);
+    ScopedSysCall set(
+        sys.SetProcessMitigationPolicy,
+        +[](PROCESS_MITIGATION_POLICY policy, PVOID buffer, SIZE_T size) WINAPI {
+            ++g_asked;
+            EXPECT_EQ(ProcessRedirectionTrustPolicy, policy);
+            EXPECT_EQ(sizeof(DWORD), size);
+            EXPECT_EQ(1u, *(DWORD*)buffer) << "enforced, not audited";
+            return (BOOL)g_known;
+        });
+    ScopedSysCall get(
+        sys.GetProcessMitigationPolicy, +[](HANDLE, PROCESS_MITIGATION_POLICY, PVOID buffer, SIZE_T) WINAPI {
+            *(DWORD*)buffer = g_takesIt;
+            return (BOOL)g_known;
+        });
     const struct
     {
         const char* run;
