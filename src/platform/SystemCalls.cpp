@@ -2,7 +2,7 @@
 
 const SystemCalls kRealSystemCalls = {
     .RegOpenKeyExA = ::RegOpenKeyExA,
-    .RegQueryValueExA = ::RegQueryValueExA,
+    .RegQueryValueExW = ::RegQueryValueExW,
     .RegCreateKeyA = ::RegCreateKeyA,
     .RegSetValueExA = ::RegSetValueExA,
     .RegCloseKey = ::RegCloseKey,
@@ -18,6 +18,8 @@ const SystemCalls kRealSystemCalls = {
     .LockResource = ::LockResource,
     .LoadStringA = ::LoadStringA,
 
+    .IsDBCSLeadByte = ::IsDBCSLeadByte,
+
     .GetProcessWindowStation = ::GetProcessWindowStation,
     .GetUserObjectInformationA = ::GetUserObjectInformationA,
     .ProcessIdToSessionId = ::ProcessIdToSessionId,
@@ -28,6 +30,7 @@ const SystemCalls kRealSystemCalls = {
     .FlushFileBuffers = ::FlushFileBuffers,
     .DeleteFileA = ::DeleteFileA,
     .GetFileInformationByHandle = ::GetFileInformationByHandle,
+    .CreateDirectoryW = ::CreateDirectoryW,
 
     .CreateFileW = ::CreateFileW,
     .GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW,
