@@ -5,8 +5,9 @@
 #include "package/PackageIds.h"
 #include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
-#include "platform/LibraryFunction.h"
+#include "platform/FileNames.h"
 #include "platform/RunLog.h"
+#include "platform/SystemCalls.h"
 #include "registry/HostRegistry.h"
 
 namespace
@@ -51,26 +52,56 @@ bool FindPayload(Payload* pPayload)
     return true;
 }
 
-// The path before its last backslash; empty when there is none.
-CString FolderOf(const CString& strPath)
+// Where the folders of a \\?\ path begin: past \\?\C:\, \\?\UNC\server\share\ or \\?\Volume{...}\; NULL
+// when the path is its root.
+wchar_t* FirstFolder(wchar_t* pszLong)
 {
-    return strPath.Left(strPath.ReverseFind('\\'));
+    wchar_t* p = pszLong + 4;
+    for (int nSeparators = wcsncmp(p, L"UNC\\", 4) == 0 ? 3 : 1; nSeparators > 0 && p != NULL; nSeparators--)
+    {
+        p = wcschr(p, L'\\');
+        if (p != NULL)
+            ++p;
+    }
+    return p;
 }
 
-// Creates the folder and every missing folder above it. Whatever goes wrong shows later, when the
-// file cannot be opened there. A folder that is already there needs nothing, so the shell's library
-// is loaded only when one is missing.
-void CreateFolderWithParents(const CString& strFolder)
+// Creates the folder of the target and every missing folder above it, one level at a time through the
+// long-path form: a forward slash separates folders as a backslash does, and a path of 248 characters or
+// more (beyond the 8-bit folder functions) is made as any other. Whatever goes wrong shows later, when the
+// file cannot be opened there. Nothing here needs the shell's library.
+void CreateFolderWithParents(const CString& strTargetPath)
 {
-    if (strFolder.IsEmpty())
+    wchar_t* pszFolder = LongFullPath(strTargetPath);
+    wchar_t* pszName = pszFolder != NULL ? wcsrchr(pszFolder, L'\\') : NULL;
+    if (pszName != NULL)
+        *pszName = L'\0';
+    const DWORD dwAttributes = pszName != NULL ? ::GetFileAttributesW(pszFolder) : INVALID_FILE_ATTRIBUTES;
+    wchar_t* pszLevel = pszName != NULL ? FirstFolder(pszFolder) : NULL;
+    if ((dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) ||
+        pszLevel == NULL || *pszLevel == L'\0')
+    {
+        free(pszFolder);
         return;
-    DWORD dwAttributes = ::GetFileAttributesA(strFolder);
-    if (dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY))
-        return;
-    typedef int(WINAPI * PFNSHCREATEDIRECTORYEXA)(HWND, LPCSTR, const SECURITY_ATTRIBUTES*);
-    auto pfnCreate = AfxLibraryFunction<PFNSHCREATEDIRECTORYEXA>("shell32.dll", "SHCreateDirectoryExA");
-    int nResult = pfnCreate != NULL ? pfnCreate(NULL, strFolder, NULL) : ERROR_PROC_NOT_FOUND;
-    AfxLog("making the folder %s: %s", (const char*)strFolder, (const char*)AfxErrorText((DWORD)nResult));
+    }
+
+    DWORD dwResult;
+    for (;;)
+    {
+        wchar_t* pszEnd = wcschr(pszLevel, L'\\');
+        if (pszEnd != NULL)
+            *pszEnd = L'\0';
+        dwResult = sys.CreateDirectoryW(pszFolder, NULL) ? ERROR_SUCCESS : ::GetLastError();
+        if (dwResult == ERROR_ALREADY_EXISTS)
+            dwResult = ERROR_SUCCESS;
+        if (pszEnd == NULL)
+            break;
+        *pszEnd = L'\\';
+        pszLevel = pszEnd + 1;
+    }
+    AfxLog("making the folder %s: %s", (const char*)DisplayPath(pszFolder),
+           (const char*)AfxErrorText(dwResult));
+    free(pszFolder);
 }
 
 // No room for a new file is a write that failed, not a file in the way: nothing to ask Dravik about.
@@ -133,6 +164,13 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
 }
 } // namespace
 
+void CQuillbrookDlg::SayPackageIncomplete()
+{
+    if (!m_bUnattended)
+        AfxMessageBox(kPackageIncompleteText, MB_OK, 0);
+    SetOutcome(OUTCOME_PACKAGE_INCOMPLETE);
+}
+
 void CQuillbrookDlg::SetRunOutcome(InstallOutcome outcome)
 {
     // A target that an attempt of this run damaged stays the news, however the run goes on and ends,
@@ -148,7 +186,7 @@ void CQuillbrookDlg::EndWith(InstallOutcome outcome)
 
 BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
 {
-    CreateFolderWithParents(FolderOf(m_strTargetPath));
+    CreateFolderWithParents(m_strTargetPath);
 
     // The target changes from the old database to the complete new one in one step. While another
     // process (above all the host) holds it open, the user is asked to close it and try again. Where an
@@ -230,23 +268,28 @@ void CQuillbrookDlg::OnOK()
         OnBrowse();
     }
 
-    // A package damaged on its way here is refused like one that was generated wrongly, before
-    // anything is created, written, removed or stored.
-    Payload payload;
-    const bool bFound = FindPayload(&payload);
-    if (!bFound || !IsPackageIntact())
+    // A path that cannot be used was said when it came: attended, only "Browse..." leads on from it.
+    if (m_pszTargetProblem != NULL)
     {
-        AfxLog("package: %s", bFound ? "its integrity check failed (damaged)" : "no database in it");
-        if (!m_bUnattended)
-            AfxMessageBox(kPackageIncompleteText, MB_OK, 0);
-        EndWith(OUTCOME_PACKAGE_INCOMPLETE);
+        if (m_bUnattended)
+            EndWith(OUTCOME_TARGET_NOT_OPENED);
+        return;
+    }
+
+    // The package's integrity was checked as the dialog was made; a package generated without a database
+    // is refused before anything is created, written, removed or stored.
+    Payload payload;
+    if (!FindPayload(&payload))
+    {
+        AfxLog("package: no database in it");
+        SayPackageIncomplete();
+        CDialog::OnOK();
         return;
     }
 
     // The target may hold exactly this database already: another machine of the office put it on the
     // shared folder, or this package ran before. It is left alone then, even while Dravik has it open, and
     // the run goes on as after an install.
-    AfxLog("package: %lu bytes of database, integrity check passed (or none stamped)", payload.cbData);
     AfxLog("target: %s", (const char*)m_strTargetPath);
     if (CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData))
         AfxLog("the target already holds this database: left alone");

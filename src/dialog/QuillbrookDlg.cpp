@@ -2,6 +2,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "dialog/Outcome.h"
 #include "package/PackageIds.h"
+#include "package/PackageResources.h"
 #include "platform/RunLog.h"
 #include "registry/HostRegistry.h"
 
@@ -14,19 +15,39 @@ const char kRefusalText[] = "This pricelist aims this country only : ";
 CString ForeignCountryCode(const CString& strCountryKey, CString strCode)
 {
     if (strCountryKey.IsEmpty() || strCode.IsEmpty())
+    {
+        AfxLog("country check: not made: no country in the package");
         return CString();
+    }
     CString strHost = ReadRegistryString(strCountryKey, "Pays", "");
     if (strHost.IsEmpty())
+    {
+        AfxLog("country check: not made: the host has no country");
         return CString();
+    }
     strCode.MakeUpper();
     strHost.MakeUpper();
-    return strHost.Compare(strCode) != 0 ? strCode : CString();
+    if (strHost.Compare(strCode) != 0)
+        return strCode;
+    AfxLog("country check: passed");
+    return CString();
 }
 } // namespace
 
 CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
-    : CDialog(IDD, pParent), m_bUnattended(FALSE), m_bUseSharedFolder(0), m_hIcon(NULL)
+    : CDialog(IDD, pParent), m_bUnattended(FALSE), m_pszTargetProblem(NULL), m_bPackageDamaged(FALSE),
+      m_bUseSharedFolder(0), m_hIcon(NULL)
 {
+    // A package damaged on its way here is refused before anything of it is followed or shown: a damaged
+    // setting could name any key, country or path.
+    BOOL bStamped = FALSE;
+    if (!IsPackageIntact(&bStamped))
+    {
+        m_bPackageDamaged = TRUE;
+        AfxLog("package: its integrity check failed (damaged)");
+        return;
+    }
+
     m_bUseSharedFolder = LoadPackageFlag(REG_USE_SHARED_FOLDER);
     if (AfxIsLogging())
     {
@@ -35,11 +56,21 @@ CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
                (const char*)LoadPackageString(REG_COUNTRY_CODE),
                m_bUseSharedFolder ? "shared-folder mode" : "registry mode",
                (const char*)LoadPackageString(REG_SETTINGS_KEY));
+        const BYTE* pbPayload;
+        DWORD cbPayload;
+        const char* pszCheck = bStamped ? "passed" : "none stamped (package made by another tool)";
+        if (LookUpPackageEntry(PACKAGE_PAYLOAD_TYPE, MDB_DATABASE, &pbPayload, &cbPayload) ==
+            PACKAGE_ENTRY_FOUND)
+            AfxLog("package: %lu bytes of database; integrity check: %s", cbPayload, pszCheck);
+        else
+            AfxLog("package: no database; integrity check: %s", pszCheck);
         if (IsHostLightMode())
             AfxLog("Dravik runs in light mode: #LIGHT# settings come first");
     }
-    m_strTargetPath = m_bUseSharedFolder ? SharedFolderTargetPath() : RegistryTargetPath();
-    AfxLog("target path: %s", m_strTargetPath.IsEmpty() ? "none known" : (const char*)m_strTargetPath);
+    BOOL bWhole = TRUE;
+    CString strPath = m_bUseSharedFolder ? SharedFolderTargetPath(&bWhole) : RegistryTargetPath(&bWhole);
+    AfxLog("target path: %s", strPath.IsEmpty() ? "none known" : (const char*)strPath);
+    SetTargetPath(strPath, bWhole);
 }
 
 void CQuillbrookDlg::DoDataExchange(CDataExchange* pDX)
@@ -57,6 +88,7 @@ BEGIN_MESSAGE_MAP(CQuillbrookDlg, CDialog)
     ON_WM_QUERYDRAGICON()
     ON_WM_CLOSE()
     ON_BN_CLICKED(IDC_BROWSE, &CQuillbrookDlg::OnBrowse)
+    ON_MESSAGE(WM_SAY_TARGET_UNUSABLE, &CQuillbrookDlg::OnSayTargetUnusable)
 END_MESSAGE_MAP()
 // clang-format on
 
@@ -74,10 +106,7 @@ BOOL CQuillbrookDlg::AcceptsHostCountry()
     CString strCountryKey = LoadCountryKey();
     CString strForeignCode = ForeignCountryCode(strCountryKey, LoadPackageString(REG_COUNTRY_CODE));
     if (strForeignCode.IsEmpty())
-    {
-        AfxLog("country check: passed, or nothing to compare");
         return TRUE;
-    }
     AfxLog("country check: refused, the package is for %s only", (const char*)strForeignCode);
 
     // Shown even when unattended, so that a wrong package cannot pass for a success; but not where
@@ -90,6 +119,11 @@ BOOL CQuillbrookDlg::AcceptsHostCountry()
 
 INT_PTR CQuillbrookDlg::DoModal()
 {
+    if (m_bPackageDamaged)
+    {
+        SayPackageIncomplete();
+        return IDOK;
+    }
     if (!m_bUnattended)
         return CDialog::DoModal();
 
@@ -129,11 +163,13 @@ BOOL CQuillbrookDlg::OnInitDialog()
         return FALSE;
     }
 
-    // Only one way on at first: "Install" when the path is known, "Browse..." when it is not.
-    if (m_strTargetPath.IsEmpty())
+    // Only one way on at first: "Install" when the path is known and can be used, "Browse..." when not.
+    if (m_strTargetPath.IsEmpty() || m_pszTargetProblem != NULL)
         m_btnInstall.ShowWindow(SW_HIDE);
     else
         m_btnBrowse.ShowWindow(SW_HIDE);
     FitPicturesToWidth();
+    if (m_pszTargetProblem != NULL)
+        PostMessage(WM_SAY_TARGET_UNUSABLE, 0, 0);
     return FALSE;
 }

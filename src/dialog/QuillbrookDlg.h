@@ -6,6 +6,9 @@
 #include "dialog/resource.h"
 #include "platform/CAtomicFile.h"
 
+// Posted by the dialog to itself, so that what it has to say comes over the dialog once it shows.
+constexpr UINT WM_SAY_TARGET_UNUSABLE = WM_APP + 1;
+
 class CQuillbrookDlg : public CDialog
 {
 public:
@@ -19,9 +22,10 @@ public:
         IDD = IDD_QUILLBROOK_DIALOG
     };
 
-    // The package's settings (package/PackageLoaders.cpp). A text entry reads as empty when absent; a
-    // flag reads as 1 or 0, or as nID itself when absent, so a missing flag counts as set.
-    static CString LoadPackageString(UINT nID);
+    // The package's settings (package/PackageLoaders.cpp). A text entry reads as empty when absent, and
+    // *pbWhole (when given) is FALSE when a character of it has no place in the ANSI code page; a flag
+    // reads as 1 or 0, or as nID itself when absent, so a missing flag counts as set.
+    static CString LoadPackageString(UINT nID, BOOL* pbWhole = NULL);
     static int LoadPackageFlag(UINT nID);
 
     BOOL m_bUnattended; // install at once, without the installation's messages
@@ -29,20 +33,30 @@ public:
 protected:
     CButton m_btnInstall;
     CButton m_btnBrowse;
-    CString m_strTargetPath;    // full path of the database file to write; may be empty
-    int m_bUseSharedFolder;     // nonzero: the path is composed under the common application-data folder
-    HICON m_hIcon;              // loaded when the window first shows it
-    CBitmap m_bmpPictures[2];   // the banner and the rule, redrawn when the display is not at 96 dpi
-    CString m_strDamagedKeptIn; // while an attempt has left the target damaged: its previous contents' copy
+    CString m_strTargetPath;        // full path of the database file to write; may be empty
+    const char* m_pszTargetProblem; // why m_strTargetPath cannot be used; NULL when it can (or is empty)
+    BOOL m_bPackageDamaged;         // the package failed its integrity check: nothing of it is followed
+    int m_bUseSharedFolder;         // nonzero: the path is composed under the common application-data folder
+    HICON m_hIcon;                  // loaded when the window first shows it
+    CBitmap m_bmpPictures[2];       // the banner and the rule, redrawn when the display is not at 96 dpi
+    CString m_strDamagedKeptIn;     // while an attempt has left the target damaged: its previous contents' copy
 
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;
     void OnOK() override;     // the install procedure (Install.cpp)
     void OnCancel() override; // asks before leaving (WindowChrome.cpp)
 
-    // The target path as the package and the host's settings give it (TargetPath.cpp).
-    static CString SharedFolderTargetPath();
-    static CString RegistryTargetPath();
+    // The target path as the package and the host's settings give it (TargetPath.cpp); *pbWhole is FALSE
+    // when a character of it has no place in the ANSI code page.
+    static CString SharedFolderTargetPath(BOOL* pbWhole);
+    static CString RegistryTargetPath(BOOL* pbWhole);
+    // Takes strPath as the target, noting why it cannot be used when it lost characters on its way here
+    // or does not name its place by itself (a relative path); says that, attended.
+    void SetTargetPath(const CString& strPath, BOOL bWhole);
+    void SayTargetUnusable();
+    afx_msg LRESULT OnSayTargetUnusable(WPARAM, LPARAM);
+    // "This Pricelist Setup has been incorrectly generated", attended, and the outcome (Install.cpp).
+    void SayPackageIncomplete();
     // The package's country key with every "HKEY_LOCAL_MACHINE\" removed.
     static CString LoadCountryKey();
     // FALSE, after saying so, when the package is made for another country than the host's.

@@ -47,7 +47,7 @@ PackageEntryLookup LookUpPackageEntry(const char* pszType, UINT nID, const BYTE*
     return PACKAGE_ENTRY_FOUND;
 }
 
-BOOL IsPackageIntact()
+BOOL IsPackageIntact(BOOL* pbStamped)
 {
     PackageEntryView aEntries[7];
     bool bAllReadable = true;
@@ -64,7 +64,10 @@ BOOL IsPackageIntact()
     const BYTE* pbEntry;
     DWORD cbEntry;
     LookUpPackageEntry(PACKAGE_INTEGRITY_TYPE, SUM_INTEGRITY, &pbEntry, &cbEntry);
-    switch (CheckIntegrityEntry(pbEntry, cbEntry, aEntries))
+    const IntegrityState state = CheckIntegrityEntry(pbEntry, cbEntry, aEntries);
+    if (pbStamped != NULL)
+        *pbStamped = state != INTEGRITY_UNSTAMPED;
+    switch (state)
     {
     case INTEGRITY_UNSTAMPED:
         return TRUE;
@@ -76,8 +79,10 @@ BOOL IsPackageIntact()
     return FALSE;
 }
 
-CString CQuillbrookDlg::LoadPackageString(UINT nID)
+CString CQuillbrookDlg::LoadPackageString(UINT nID, BOOL* pbWhole)
 {
+    if (pbWhole != NULL)
+        *pbWhole = TRUE;
     const BYTE* pbData;
     DWORD cbSize;
     if (LookUpPackageEntry(PACKAGE_SETTING_TYPE, nID, &pbData, &cbSize) != PACKAGE_ENTRY_FOUND)
@@ -89,7 +94,11 @@ CString CQuillbrookDlg::LoadPackageString(UINT nID)
     int cch = 0;
     while (cch < cchMax && pwch[cch] != L'\0')
         ++cch;
-    return CString(pwch, cch);
+    CString strText;
+    BOOL bWhole = strText.AssignWide(pwch, cch);
+    if (pbWhole != NULL)
+        *pbWhole = bWhole;
+    return strText;
 }
 
 int CQuillbrookDlg::LoadPackageFlag(UINT nID)

@@ -16,5 +16,6 @@ PackageEntryLookup LookUpPackageEntry(const char* pszType, UINT nID, const BYTE*
 
 // FALSE when the package's integrity entry says that its payload or its settings are not what the
 // generator stamped, or when the entry itself is missing or damaged. A package stamped by a tool that
-// does not know the entry (it still carries the fixed executable's placeholder) counts as intact.
-BOOL IsPackageIntact();
+// does not know the entry (it still carries the fixed executable's placeholder) counts as intact;
+// *pbStamped (when given) tells it from one that matches its entry.
+BOOL IsPackageIntact(BOOL* pbStamped = NULL);

@@ -6,32 +6,6 @@
 
 namespace
 {
-// Text in UTF-16 for the item dialog's interfaces; cch may span embedded zeros.
-class CWideText
-{
-public:
-    CWideText(const char* pch, int cch)
-    {
-        int cwch = cch > 0 ? MultiByteToWideChar(CP_ACP, 0, pch, cch, NULL, 0) : 0;
-        m_pwsz =
-            (wchar_t*)HeapAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, (SIZE_T)(cwch + 1) * sizeof(wchar_t));
-        if (m_pwsz != NULL && cwch > 0)
-            MultiByteToWideChar(CP_ACP, 0, pch, cch, m_pwsz, cwch);
-    }
-    explicit CWideText(const char* psz) : CWideText(psz, lstrlenA(psz)) {}
-    ~CWideText()
-    {
-        if (m_pwsz != NULL)
-            HeapFree(GetProcessHeap(), 0, m_pwsz);
-    }
-    CWideText(const CWideText&) = delete;
-    CWideText& operator=(const CWideText&) = delete;
-    operator const wchar_t*() const { return m_pwsz ? m_pwsz : L""; }
-
-private:
-    wchar_t* m_pwsz;
-};
-
 const CLSID kClsidFileSaveDialog = {
     0xC0B4E2F3, 0xBA21, 0x4773, {0x8D, 0xBA, 0x33, 0x5E, 0xC9, 0x46, 0xEB, 0x8B}};
 const CLSID kClsidFileOpenDialog = {
@@ -44,14 +18,14 @@ typedef void(WINAPI* PFNCOUNINITIALIZE)();
 typedef HRESULT(WINAPI* PFNCOCREATEINSTANCE)(REFCLSID, IUnknown*, DWORD, REFIID, void**);
 typedef void(WINAPI* PFNCOTASKMEMFREE)(void*);
 typedef HRESULT(WINAPI* PFNSHCREATEITEMFROMPARSINGNAME)(const wchar_t*, IBindCtx*, REFIID, void**);
-typedef BOOL(WINAPI* PFNGETFILENAMEA)(OPENFILENAMEA*);
+typedef BOOL(WINAPI* PFNGETFILENAMEW)(OPENFILENAMEW*);
 } // namespace
 
 CFileDialog::CFileDialog(BOOL bOpenFileDialog, const char* lpszDefExt, const char* lpszFileName,
                          DWORD dwFlags, const char* lpszFilter, CWnd* pParentWnd, DWORD dwSize,
                          BOOL bVistaStyle)
     : m_ofn(), m_bOpenFileDialog(bOpenFileDialog), m_bVistaStyle(bVistaStyle), m_pParentWnd(pParentWnd),
-      m_szFileName()
+      m_szFileName(), m_bPathNameWhole(TRUE)
 {
     if (lpszDefExt != NULL)
         m_strDefExt = lpszDefExt[0] == '.' ? lpszDefExt + 1 : lpszDefExt;
@@ -160,7 +134,7 @@ BOOL CFileDialog::RunItemDialog(HWND hWndOwner, INT_PTR* pnResult)
         wchar_t* pwszPath = NULL;
         if (SUCCEEDED(pResult->GetDisplayName(SIGDN_FILESYSPATH, &pwszPath)))
         {
-            m_strPathName = CString(pwszPath);
+            m_bPathNameWhole = m_strPathName.AssignWide(pwszPath, -1);
             pfnCoTaskMemFree(pwszPath);
             *pnResult = IDOK;
         }
@@ -175,14 +149,29 @@ BOOL CFileDialog::RunItemDialog(HWND hWndOwner, INT_PTR* pnResult)
 
 INT_PTR CFileDialog::RunClassicDialog(HWND hWndOwner)
 {
-    auto pfnGetFileName = AfxLibraryFunction<PFNGETFILENAMEA>(
-        "comdlg32.dll", m_bOpenFileDialog ? "GetOpenFileNameA" : "GetSaveFileNameA");
+    // The wide dialog: the 8-bit one would hand back a character that the code page lacks as a look-alike.
+    auto pfnGetFileName = AfxLibraryFunction<PFNGETFILENAMEW>(
+        "comdlg32.dll", m_bOpenFileDialog ? "GetOpenFileNameW" : "GetSaveFileNameW");
     if (pfnGetFileName == NULL)
         return IDCANCEL;
 
-    m_ofn.hwndOwner = hWndOwner;
-    if (!pfnGetFileName(&m_ofn))
+    CWideText wszFilter(m_strFilter, m_strFilter.GetLength());
+    CWideText wszDefExt(m_strDefExt);
+    CWideText wszInitialDir(m_ofn.lpstrInitialDir != NULL ? m_ofn.lpstrInitialDir : "");
+    wchar_t wszFile[MAX_PATH];
+    lstrcpynW(wszFile, CWideText(m_szFileName), MAX_PATH);
+    OPENFILENAMEW ofn = {};
+    ofn.lStructSize = sizeof ofn;
+    ofn.hwndOwner = hWndOwner;
+    ofn.lpstrFilter = m_ofn.lpstrFilter != NULL ? (const wchar_t*)wszFilter : NULL;
+    ofn.nFilterIndex = m_ofn.nFilterIndex;
+    ofn.lpstrFile = wszFile;
+    ofn.nMaxFile = MAX_PATH;
+    ofn.lpstrInitialDir = m_ofn.lpstrInitialDir != NULL ? (const wchar_t*)wszInitialDir : NULL;
+    ofn.lpstrDefExt = m_ofn.lpstrDefExt != NULL ? (const wchar_t*)wszDefExt : NULL;
+    ofn.Flags = m_ofn.Flags;
+    if (!pfnGetFileName(&ofn))
         return IDCANCEL;
-    m_strPathName = m_szFileName;
+    m_bPathNameWhole = m_strPathName.AssignWide(wszFile, -1);
     return IDOK;
 }

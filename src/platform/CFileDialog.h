@@ -21,6 +21,8 @@ public:
     // IDOK when the user chose a file, IDCANCEL otherwise.
     INT_PTR DoModal();
     CString GetPathName() const { return m_strPathName; }
+    // FALSE when the chosen path holds characters that the ANSI code page lacks (they stand as '?').
+    BOOL IsPathNameWhole() const { return m_bPathNameWhole; }
 
 private:
     // FALSE when the system offers no item dialog.
@@ -35,4 +37,5 @@ private:
     CString m_strFilter; // the pairs, each part ending with a zero, as the classic dialog wants them
     char m_szFileName[MAX_PATH];
     CString m_strPathName; // the choice
+    BOOL m_bPathNameWhole;
 };

@@ -40,7 +40,7 @@ CString::CString(const char* pch, int nLength) : CString()
 CString::CString(const wchar_t* pwsz) : CString()
 {
     if (pwsz != NULL)
-        AssignWide(pwsz, (int)wcslen(pwsz));
+        AssignWide(pwsz, -1);
 }
 
 CString::CString(const wchar_t* pwch, int nLength) : CString()
@@ -117,8 +117,15 @@ void CString::Empty()
 
 int CString::ReverseFind(char ch) const
 {
-    const char* p = strrchr(m_pszData, ch);
-    return p ? (int)(p - m_pszData) : -1;
+    int nFound = -1;
+    for (int i = 0; i < m_nLength; i++)
+    {
+        if (m_pszData[i] == ch)
+            nFound = i;
+        else if (sys.IsDBCSLeadByte((BYTE)m_pszData[i]) && i + 1 < m_nLength)
+            ++i;
+    }
+    return nFound;
 }
 
 CString CString::Left(int nCount) const
@@ -230,19 +237,34 @@ void CString::Append(const char* pch, int nLength)
     m_pszData[m_nLength] = '\0';
 }
 
-void CString::AssignWide(const wchar_t* pwch, int nLength)
+BOOL CString::AssignWide(const wchar_t* pwch, int nLength)
 {
     Empty();
-    if (nLength <= 0)
-        return;
-    int cch = WideCharToMultiByte(CP_ACP, 0, pwch, nLength, NULL, 0, NULL, NULL);
+    if (nLength < 0)
+        nLength = pwch != NULL ? (int)wcslen(pwch) : 0;
+    if (nLength == 0)
+        return TRUE;
+    // Where the process's code page is UTF-8 (the manifest asks for it, and Windows 10 version 1903 and
+    // later grant it) every character has its place; only half of a surrogate pair has none. Elsewhere a
+    // character the code page lacks becomes its default character.
+    const bool bUtf8 = ::GetACP() == CP_UTF8;
+    DWORD dwFlags = bUtf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
+    BOOL bLost = FALSE;
+    int cch = WideCharToMultiByte(CP_ACP, dwFlags, pwch, nLength, NULL, 0, NULL, bUtf8 ? NULL : &bLost);
+    if (cch <= 0 && bUtf8)
+    {
+        bLost = TRUE;
+        dwFlags = 0;
+        cch = WideCharToMultiByte(CP_ACP, dwFlags, pwch, nLength, NULL, 0, NULL, NULL);
+    }
     if (cch <= 0)
-        return;
+        return FALSE;
     Reserve(cch);
-    WideCharToMultiByte(CP_ACP, 0, pwch, nLength, m_pszData, cch, NULL, NULL);
+    WideCharToMultiByte(CP_ACP, dwFlags, pwch, nLength, m_pszData, cch, NULL, NULL);
     m_pszData[cch] = '\0';
     // An embedded NUL in the wide text ends the 8-bit text too.
     m_nLength = (int)strlen(m_pszData);
+    return !bLost;
 }
 
 void CString::Reserve(int nCapacity)
@@ -263,4 +285,20 @@ void CString::Reserve(int nCapacity)
         m_pszData = (char*)CheckedRealloc(m_pszData, (size_t)nCapacity + 1);
     }
     m_nCapacity = nCapacity;
+}
+
+CWideText::CWideText(const char* pch, int cch)
+{
+    int cwch = cch > 0 ? MultiByteToWideChar(CP_ACP, 0, pch, cch, NULL, 0) : 0;
+    if (cwch < 0)
+        cwch = 0;
+    m_pwsz = (wchar_t*)CheckedRealloc(NULL, ((size_t)cwch + 1) * sizeof(wchar_t));
+    if (cwch > 0)
+        MultiByteToWideChar(CP_ACP, 0, pch, cch, m_pwsz, cwch);
+    m_pwsz[cwch] = L'\0';
+}
+
+CWideText::~CWideText()
+{
+    free(m_pwsz);
 }

@@ -28,7 +28,8 @@ public:
     operator const char*() const { return m_pszData; }
     char GetAt(int nIndex) const { return m_pszData[nIndex]; }
 
-    // Index of the last occurrence of ch, or -1.
+    // Index of the last occurrence of ch, or -1. In a double-byte code page the second byte of a character
+    // is never taken for ch: in Japanese, 0x95 0x5C is one character, not 0x95 and a backslash.
     int ReverseFind(char ch) const;
     // The first n characters; n below 0 gives the empty string, n beyond the length the whole string.
     CString Left(int nCount) const;
@@ -56,13 +57,33 @@ public:
     friend bool operator==(const CString& str1, const char* psz) { return str1.Compare(psz) == 0; }
     friend bool operator!=(const CString& str1, const char* psz) { return str1.Compare(psz) != 0; }
 
+    // Assigns UTF-16 text (nLength code units, or up to its NUL when -1) converted to the ANSI code page
+    // without best fit: a character that the code page lacks becomes '?' rather than a look-alike (a plain
+    // L for the Polish barred one), which in a path would name another folder. FALSE when that happened.
+    // An embedded NUL ends the text.
+    BOOL AssignWide(const wchar_t* pwch, int nLength);
+
 private:
     void Assign(const char* pch, int nLength);
     void Append(const char* pch, int nLength);
-    void AssignWide(const wchar_t* pwch, int nLength);
     void Reserve(int nCapacity);
 
     char* m_pszData;
     int m_nLength;
     int m_nCapacity; // characters that fit before the terminator; 0 while m_pszData is the shared empty
+};
+
+// 8-bit text in UTF-16, for the system's wide calls; pch spans cch bytes, embedded zeros included.
+class CWideText
+{
+public:
+    CWideText(const char* pch, int cch);
+    explicit CWideText(const char* psz) : CWideText(psz, lstrlenA(psz)) {}
+    ~CWideText();
+    CWideText(const CWideText&) = delete;
+    CWideText& operator=(const CWideText&) = delete;
+    operator const wchar_t*() const { return m_pwsz; }
+
+private:
+    wchar_t* m_pwsz;
 };

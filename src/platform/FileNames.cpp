@@ -29,11 +29,13 @@ wchar_t* AllocPath(size_t cch)
 
 wchar_t* LongFullPath(const char* pszPath)
 {
-    int cchWide = ::MultiByteToWideChar(CP_ACP, 0, pszPath, -1, NULL, 0);
+    // Bytes that are no text in the code page (a cut UTF-8 sequence) name no file: they would turn into
+    // U+FFFD, a character of another name.
+    int cchWide = ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszPath, -1, NULL, 0);
     if (cchWide <= 1)
         return NULL;
     wchar_t* pszWide = AllocPath((size_t)cchWide);
-    ::MultiByteToWideChar(CP_ACP, 0, pszPath, -1, pszWide, cchWide);
+    ::MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, pszPath, -1, pszWide, cchWide);
     wchar_t* pszLong = LongFullPathW(pszWide);
     free(pszWide);
     return pszLong;

@@ -69,3 +69,11 @@ public:                                                                         
         OnClose();                                                                                           \
         return TRUE;                                                                                         \
     }
+
+// LRESULT memberFxn(WPARAM wParam, LPARAM lParam): a message of the application's own (WM_APP and up).
+#define ON_MESSAGE(msg, memberFxn)                                                                           \
+    if (message == (msg))                                                                                    \
+    {                                                                                                        \
+        *pResult = (this->*(memberFxn))(wParam, lParam);                                                     \
+        return TRUE;                                                                                         \
+    }

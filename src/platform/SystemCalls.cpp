@@ -32,7 +32,7 @@ BOOL WINAPI LookedUpGetProcessMitigationPolicy(HANDLE hProcess, PROCESS_MITIGATI
 
 const SystemCalls kRealSystemCalls = {
     .RegOpenKeyExA = ::RegOpenKeyExA,
-    .RegQueryValueExA = ::RegQueryValueExA,
+    .RegQueryValueExW = ::RegQueryValueExW,
     .RegCreateKeyA = ::RegCreateKeyA,
     .RegSetValueExA = ::RegSetValueExA,
     .RegCloseKey = ::RegCloseKey,
@@ -48,6 +48,8 @@ const SystemCalls kRealSystemCalls = {
     .LockResource = ::LockResource,
     .LoadStringA = ::LoadStringA,
 
+    .IsDBCSLeadByte = ::IsDBCSLeadByte,
+
     .GetProcessWindowStation = ::GetProcessWindowStation,
     .GetUserObjectInformationA = ::GetUserObjectInformationA,
     .ProcessIdToSessionId = ::ProcessIdToSessionId,
@@ -62,6 +64,7 @@ const SystemCalls kRealSystemCalls = {
     .FlushFileBuffers = ::FlushFileBuffers,
     .DeleteFileA = ::DeleteFileA,
     .GetFileInformationByHandle = ::GetFileInformationByHandle,
+    .CreateDirectoryW = ::CreateDirectoryW,
 
     .CreateFileW = ::CreateFileW,
     .GetFinalPathNameByHandleW = ::GetFinalPathNameByHandleW,

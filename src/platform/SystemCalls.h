@@ -1,7 +1,7 @@
-// The system calls behind the registry, shared-memory, resource, window-station, session and file code,
-// gathered in one table whose entries default to the real Win32 functions. Code calls them as
-// sys.RegOpenKeyExA(...); a test swaps one entry to make that call fail where the real system cannot be made
-// to (access denied, a full disk, an unloadable resource).
+// The system calls behind the registry, shared-memory, resource, code-page, window-station, session and
+// file code, gathered in one table whose entries default to the real Win32 functions. Code calls them as
+// sys.RegOpenKeyExA(...); a test swaps one entry to make that call fail, or the system look otherwise, where
+// the real one cannot be made to (access denied, a full disk, an unloadable resource, a Japanese system).
 #pragma once
 
 #include <windows.h>
@@ -10,7 +10,7 @@ struct SystemCalls
 {
     // Registry
     decltype(&::RegOpenKeyExA) RegOpenKeyExA;
-    decltype(&::RegQueryValueExA) RegQueryValueExA;
+    decltype(&::RegQueryValueExW) RegQueryValueExW;
     decltype(&::RegCreateKeyA) RegCreateKeyA;
     decltype(&::RegSetValueExA) RegSetValueExA;
     decltype(&::RegCloseKey) RegCloseKey;
@@ -27,6 +27,9 @@ struct SystemCalls
     decltype(&::LoadResource) LoadResource;
     decltype(&::LockResource) LockResource;
     decltype(&::LoadStringA) LoadStringA;
+
+    // The code page's double-byte characters
+    decltype(&::IsDBCSLeadByte) IsDBCSLeadByte;
 
     // Window station and session
     decltype(&::GetProcessWindowStation) GetProcessWindowStation;
@@ -46,6 +49,7 @@ struct SystemCalls
     decltype(&::FlushFileBuffers) FlushFileBuffers;
     decltype(&::DeleteFileA) DeleteFileA;
     decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
+    decltype(&::CreateDirectoryW) CreateDirectoryW;
 
     // Files replaced in one step: long paths, links, moves by handle, what the new file keeps, waits
     // between tries

@@ -477,3 +477,85 @@ TEST_F(InstallFaults, NothingWaitsForAnAnswerWhereNobodySeesTheScreen)
         sys.ProcessIdToSessionId = kRealSystemCalls.ProcessIdToSessionId;
     }
 }
+
+TEST_F(InstallFaults, APathThatCannotBeUsedIsSaidAndBrowseOfferedNothingIsTouched)
+{
+    // This test program runs in the Western code page, where a barred L would become a plain one; and a
+    // relative path would land in whatever folder the run started in.
+    ScopedPackageResources resources(package);
+    char startedIn[MAX_PATH];
+    GetCurrentDirectoryA(MAX_PATH, startedIn);
+    SetCurrentDirectoryA(dir.path().c_str());
+    const std::wstring wideDir(dir.path().begin(), dir.path().end());
+    const char notFull[] = "it is neither a full path from a drive (C:\\...) nor a network path "
+                           "(\\\\server\\share\\...)";
+    const struct
+    {
+        std::wstring stored;
+        std::string shown;
+        std::string reason;
+    } cases[] = {
+        {wideDir + L"\\\u0141\u00f3d\u017a\\Tarif.mdb",
+         dir / "?\xf3"
+               "d?\\Tarif.mdb",
+         "its name holds characters that this system's code page cannot carry"},
+        {L"Tarif.mdb", "Tarif.mdb", notFull},
+        {wideDir.substr(0, 2) + L"Tarif.mdb", dir.path().substr(0, 2) + "Tarif.mdb", notFull},
+    };
+    const std::vector<std::string> before = ListFolder(dir.path());
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.shown);
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", c.stored);
+        {
+            TestDlg dlg;
+            dlg.m_bUnattended = TRUE;
+            EXPECT_EQ(4, RunDialog(dlg, nullptr));
+        }
+        TestDlg dlg;
+        std::string message;
+        bool installShown = true, browseShown = false;
+        int status = RunDialog(dlg, [&](HWND window) {
+            HWND box = FindOwnWindow("dialog_tests");
+            ASSERT_NE(nullptr, box);
+            message = MessageText(box);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            installShown = IsWindowVisible(GetDlgItem(window, IDOK)) != FALSE;
+            browseShown = IsWindowVisible(GetDlgItem(window, IDC_BROWSE)) != FALSE;
+            PostMessageA(window, WM_COMMAND, IDOK, 0); // Enter: nothing to install
+            Sleep(200);
+            Leave(window);
+        });
+        EXPECT_EQ("The pricelist cannot be installed in " + c.shown + "\n(" + c.reason +
+                      ")\nPlease choose where to install it with Browse...",
+                  message);
+        EXPECT_FALSE(installShown);
+        EXPECT_TRUE(browseShown);
+        EXPECT_EQ(1, status);
+        ExpectNothingChanged();
+        EXPECT_EQ(before, ListFolder(dir.path()));
+    }
+    SetCurrentDirectoryA(startedIn);
+}
+
+TEST_F(InstallFaults, AFolderOf248CharactersOrMoreIsMadeAsAnyOther)
+{
+    // Windows makes such a folder only through the long-path form (its 8-bit folder functions never);
+    // Wine has no such limit, so it is drawn here.
+    ScopedPackageResources resources(package);
+    ScopedSysCall windowsLimit(
+        sys.CreateDirectoryW, +[](LPCWSTR path, LPSECURITY_ATTRIBUTES security) WINAPI -> BOOL {
+            if (wcsncmp(path, L"\\\\?\\", 4) != 0 && wcslen(path) >= 248)
+            {
+                SetLastError(ERROR_FILENAME_EXCED_RANGE);
+                return FALSE;
+            }
+            return kRealSystemCalls.CreateDirectoryW(path, security);
+        });
+    const std::string longTarget = dir / std::string(248 - dir.path().size(), 'F') + "\\New\\T.mdb";
+    SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", longTarget);
+    TestDlg dlg;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(0, RunDialog(dlg, nullptr));
+    EXPECT_EQ(payload, ReadFileBytes(longTarget));
+}

@@ -61,10 +61,15 @@ TEST_F(Install, UnattendedInstallsWithoutAWindow)
 
 TEST_F(Install, MissingFoldersAreCreatedOverSeveralLevels)
 {
-    std::string target = dir / "A\\B\\C\\Tarif.mdb";
-    SetHost(target);
-    EXPECT_EQ(0u, RunToEnd(Example(), "-automation"));
-    EXPECT_EQ(payload, ReadFileBytes(target));
+    // Forward slashes separate folders as the system reads them.
+    for (const std::string& folder : {dir / "A\\B\\C", dir / "Fwd/Sub"})
+    {
+        SetHost(folder + "\\Tarif.mdb");
+        EXPECT_EQ(0u, RunToEnd(Example(), "-automation")) << folder;
+        std::string backslashed = folder;
+        std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+        EXPECT_EQ(payload, ReadFileBytes(backslashed + "\\Tarif.mdb"));
+    }
 }
 
 TEST_F(Install, AskedToRetryWhileTheHostHoldsTheFile)
@@ -210,9 +215,15 @@ TEST_F(Install, ALogSaysWhatARunDidAndWhy)
         EXPECT_EQ(4u, RunToEnd(Example(), "/Automation \"/Log=" + log + "\""));
     }
     std::string text = logText();
-    EXPECT_NE(std::string::npos, text.find("HKEY_CURRENT_USER\\" + std::string(kSettingsKey) +
-                                           "\\CheminBaseTarif: \"" + target + "\""))
-        << text;
+    // Each line says one thing; a value's place has one backslash before its name, and the hive it was
+    // read from ("Pays" is in the machine's hive only, though the user's has its key).
+    for (const std::string& line :
+         {"setting HKEY_CURRENT_USER\\" + std::string(kSettingsKey) + "\\CheminBaseTarif: \"" + target +
+              "\"\r\n",
+          "setting HKEY_LOCAL_MACHINE\\" + std::string(kCountryKey) + "Pays: \"BE\"\r\n",
+          std::string("country check: passed\r\n"),
+          std::string("package: 704512 bytes of database; integrity check: passed\r\n")})
+        EXPECT_NE(std::string::npos, text.find(line)) << line << text;
     EXPECT_NE(std::string::npos, text.find("opening the target, try 1: ")) << text;
     EXPECT_NE(std::string::npos, text.find("(error 32)")) << "the sharing violation\n" << text;
     EXPECT_NE(std::string::npos, text.find("outcome: status 4: ")) << text;
@@ -225,6 +236,10 @@ TEST_F(Install, ALogSaysWhatARunDidAndWhy)
     ASSERT_NE(std::string::npos, second);
     EXPECT_NE(0u, second) << "appended, not overwritten";
     EXPECT_NE(std::string::npos, text.find("database written: 704512 bytes", second)) << text;
+    EXPECT_NE(std::string::npos, text.find("setting HKEY_LOCAL_MACHINE\\" + std::string(kCountryKey) +
+                                               "date_creation_tarif = \"2024-01-09\": stored",
+                                           second))
+        << text;
     EXPECT_EQ("outcome: status 0: installed\r\n", text.substr(text.rfind("outcome:")));
 
     // A log that cannot be written changes nothing.
@@ -330,24 +345,37 @@ TEST_F(Install, AnIncompleteOrDamagedPackageSaysSoAndTouchesNothing)
     PackageContents contents = ExampleContents(payload);
     contents.database.reset();
     std::string good = Example();
-    const std::string packages[] = {
-        MakePackage(dir.path(), contents, "NoDatabase.exe"),
-        DamagedCopy(good, Bytes(payload.begin(), payload.begin() + 32), 25, "PayloadByte"),
-        DamagedCopy(good, Utf16("2024-01-09"), 4, "SettingByte"),
-        DamagedCopy(good, Bytes{'Q', 'B', 'I', 1}, 5, "IntegrityByte"),
+    // A damaged package is refused first, before its settings lead anywhere: a damaged country would be
+    // refused as another country's, a damaged settings key would find no path and ask for one.
+    const struct
+    {
+        std::string package;
+        bool damaged;
+    } packages[] = {
+        {MakePackage(dir.path(), contents, "NoDatabase.exe"), false},
+        {DamagedCopy(good, Bytes(payload.begin(), payload.begin() + 32), 25, "PayloadByte"), true},
+        {DamagedCopy(good, Utf16("2024-01-09"), 4, "SettingByte"), true},
+        {DamagedCopy(good, Utf16(std::string("BE\0", 3)), 0, "CountryByte"), true},
+        {DamagedCopy(good, Utf16("Serveurs"), 0, "SettingsKeyByte"), true},
+        {DamagedCopy(good, Bytes{'Q', 'B', 'I', 1}, 5, "IntegrityByte"), true},
         // The entry's type name in the resource directory ("SUM", counted UTF-16): no entry is found.
-        DamagedCopy(good, Bytes{3, 0, 'S', 0, 'U', 0, 'M', 0}, 6, "IntegrityEntryGone"),
+        {DamagedCopy(good, Bytes{3, 0, 'S', 0, 'U', 0, 'M', 0}, 6, "IntegrityEntryGone"), true},
     };
-    for (const std::string& package : packages)
+    for (const auto& [package, damaged] : packages)
     {
         SCOPED_TRACE(package);
         InstallerRun run(package);
-        HWND dialog = run.Dialog();
-        ASSERT_NE(nullptr, dialog);
-        run.Click(dialog, IDOK);
+        if (!damaged)
+        {
+            // Generated without a database, but whole: refused when Install is pressed.
+            HWND dialog = run.Dialog();
+            ASSERT_NE(nullptr, dialog);
+            run.Click(dialog, IDOK);
+        }
         MessageBoxView message = run.WaitForMessageBox();
         ASSERT_TRUE(message);
         EXPECT_EQ("This Pricelist Setup has been incorrectly generated, setup aborted.", message.text);
+        EXPECT_EQ(!damaged, run.HasWindow("Marlowen"));
         message.Press(IDOK);
         ASSERT_TRUE(run.WaitForExit());
         EXPECT_EQ(3u, run.ExitCode());

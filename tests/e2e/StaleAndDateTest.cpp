@@ -173,14 +173,18 @@ TEST_F(DateStamp, InLightModeGoesToThePrefixedNameInTheUsersHive)
 
 TEST_F(DateStamp, AccentedPathsGoFromTheRegistryToTheFile)
 {
-    const std::string accented = dir / "Donn\xe9"
-                                       "es\\tarif.mdb";
-    SetHost(accented);
-    EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
-    EXPECT_EQ(payload, ReadFileBytes(accented));
-    // The folder really carries the accented letter, not a stand-in for it.
-    wchar_t wideTemp[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, dir.path().c_str(), -1, wideTemp, MAX_PATH);
-    EXPECT_NE(INVALID_FILE_ATTRIBUTES,
-              GetFileAttributesW((std::wstring(wideTemp) + L"\\Donn\u00e9es\\tarif.mdb").c_str()));
+    // The folder really carries each letter, not a stand-in for it: the installer runs in UTF-8 where
+    // the system offers it (Wine does), so letters beyond the Western code page go whole too.
+    const std::wstring wideDir(dir.path().begin(), dir.path().end());
+    for (const std::wstring folder : {L"Donn\u00e9es", L"\u0141\u00f3d\u017a\\Dvo\u0159\u00e1k"})
+    {
+        const std::wstring accented = wideDir + L"\\" + folder + L"\\tarif.mdb";
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", accented);
+        EXPECT_EQ(0u, RunToEnd(Example(), "/Automation"));
+        WIN32_FILE_ATTRIBUTE_DATA data = {};
+        EXPECT_TRUE(GetFileAttributesExW(accented.c_str(), GetFileExInfoStandard, &data));
+        EXPECT_EQ(payload.size(), data.nFileSizeLow);
+    }
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesW((wideDir + L"\\L\u00f3dz").c_str()))
+        << "no folder of look-alikes";
 }

@@ -287,6 +287,8 @@ def check(path, compiler):
     manifest = found.get((24, 1, 0), b"").decode("utf-8", errors="replace")
     if 'level="asInvoker"' not in manifest or ">true</dpiAware>" not in manifest:
         problems.append("the manifest does not ask for asInvoker and DPI awareness")
+    if ">UTF-8</activeCodePage>" not in manifest:
+        problems.append("the manifest does not ask for UTF-8 as the 8-bit code page")
     return problems
 
 

@@ -416,12 +416,21 @@ void ScopedRegKey::SetDword(const std::string& name, DWORD value) const
 
 void SetRegString(HKEY hive, const std::string& subKey, const std::string& name, const std::string& value)
 {
+    std::wstring wide(value.size(), L'\0');
+    wide.resize(
+        MultiByteToWideChar(CP_ACP, 0, value.data(), (int)value.size(), wide.data(), (int)wide.size()));
+    SetRegString(hive, subKey, name, wide);
+}
+
+void SetRegString(HKEY hive, const std::string& subKey, const std::string& name, const std::wstring& value,
+                  DWORD type)
+{
     HKEY key;
     if (RegCreateKeyExA(hive, subKey.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
         ERROR_SUCCESS)
         Fail("RegCreateKeyEx " + subKey);
-    LONG rc =
-        RegSetValueExA(key, name.c_str(), 0, REG_SZ, (const BYTE*)value.c_str(), (DWORD)value.size() + 1);
+    LONG rc = RegSetValueExW(key, std::wstring(name.begin(), name.end()).c_str(), 0, type,
+                             (const BYTE*)value.c_str(), (DWORD)((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
     if (rc != ERROR_SUCCESS)
         Fail("RegSetValueEx " + name);

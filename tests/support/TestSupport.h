@@ -134,6 +134,9 @@ private:
 void DeleteRegTree(HKEY hive, const std::string& subKey);
 // Creates the key as needed and stores a string with its terminating zero; the key stays.
 void SetRegString(HKEY hive, const std::string& subKey, const std::string& name, const std::string& value);
+// The same for a text that the test's code page may not hold, stored as it is, with the given type.
+void SetRegString(HKEY hive, const std::string& subKey, const std::string& name, const std::wstring& value,
+                  DWORD type = REG_SZ);
 // The raw data and type of a value, or false when it is absent.
 bool ReadRegValue(HKEY hive, const std::string& subKey, const std::string& name, Bytes* data,
                   DWORD* type = nullptr);

@@ -1,7 +1,11 @@
 // The string rules the path and registry logic is built on.
 #include "platform/CString.h"
 
+#include "TestSupport.h"
+
 #include <gtest/gtest.h>
+
+using namespace qbtest;
 
 TEST(CString, ReverseFindGivesTheLastIndexOrMinusOne)
 {
@@ -9,6 +13,17 @@ TEST(CString, ReverseFindGivesTheLastIndexOrMinusOne)
     EXPECT_EQ(7, s.ReverseFind('\\'));
     EXPECT_EQ(-1, s.ReverseFind('/'));
     EXPECT_EQ(-1, CString().ReverseFind('\\'));
+}
+
+TEST(CString, ReverseFindNeverStopsInsideADoubleByteCharacter)
+{
+    // In Japanese 0x95 0x5C is one character, whose second byte is a backslash's; in the Western code
+    // page these tests run in, it is two.
+    const CString path("C:\\Data\\\x95\\.dat");
+    EXPECT_EQ(9, path.ReverseFind('\\'));
+    ScopedSysCall japanese(
+        sys.IsDBCSLeadByte, +[](BYTE b) WINAPI { return IsDBCSLeadByteEx(932, b); });
+    EXPECT_EQ(7, path.ReverseFind('\\'));
 }
 
 TEST(CString, LeftClampsItsCount)
@@ -77,6 +92,18 @@ TEST(CString, WideTextIsConvertedUpToItsFirstNul)
     EXPECT_EQ(2, counted.GetLength());
     EXPECT_STREQ("ab", counted);
     EXPECT_TRUE(CString(L"").IsEmpty());
+}
+
+TEST(CString, ACharacterTheCodePageLacksIsSaidLostNeverTurnedIntoALookAlike)
+{
+    // The Western code page has no barred L, no z with an accent and no r with a caron: as L, z and r
+    // they would name other folders.
+    CString text;
+    EXPECT_FALSE(text.AssignWide(L"C:\\\u0141\u00f3d\u017a\\Dvo\u0159\u00e1k", -1));
+    EXPECT_STREQ("C:\\?\xf3"
+                 "d?\\Dvo?\xe1k",
+                 text);
+    EXPECT_TRUE(text.AssignWide(L"Donn\u00e9es", -1));
 }
 
 TEST(CString, ConcatenationAndCopiesAreIndependent)

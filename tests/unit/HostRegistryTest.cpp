@@ -289,6 +289,35 @@ TEST_F(HostRegistry, DataIsReadAsTextUpToItsFirstZeroWhateverItsType)
     EXPECT_STREQ("ab", Read("Embedded"));
 }
 
+TEST_F(HostRegistry, StringsAreTakenAsStoredAndOnlyExpandableOnesExpanded)
+{
+    SetEnvironmentVariableA("QB_TEST_DATA", "C:\\Data");
+    const struct
+    {
+        DWORD type;
+        const wchar_t* stored;
+        const char* read;
+        BOOL whole;
+    } cases[] = {
+        // Characters the Western code page lacks stand as '?', never as the look-alikes L, z and r.
+        {REG_SZ, L"C:\\\u0141\u00f3d\u017a\\Dvo\u0159\u00e1k.mdb",
+         "C:\\?\xf3"
+         "d?\\Dvo?\xe1k.mdb",
+         FALSE},
+        {REG_EXPAND_SZ, L"%QB_TEST_DATA%\\Tarif.mdb", "C:\\Data\\Tarif.mdb", TRUE},
+        {REG_SZ, L"%QB_TEST_DATA%\\Tarif.mdb", "%QB_TEST_DATA%\\Tarif.mdb", TRUE},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.read);
+        SetRegString(HKEY_CURRENT_USER, kSubKey, "CheminBaseTarif", std::wstring(c.stored), c.type);
+        BOOL whole = !c.whole;
+        EXPECT_STREQ(c.read, ReadRegistryString(kSubKey, "CheminBaseTarif", "", &whole));
+        EXPECT_EQ(c.whole, whole);
+    }
+    SetEnvironmentVariableA("QB_TEST_DATA", nullptr);
+}
+
 TEST_F(HostRegistry, AccentedPathsSurviveTheRoundTrip)
 {
     SetIn(HKEY_CURRENT_USER, "CheminBaseTarif",
