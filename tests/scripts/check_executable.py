@@ -54,7 +54,7 @@ def check_windows_floor(pe, compiler):
     with tempfile.TemporaryDirectory() as work:
         probe = os.path.join(work, "probe.c")
         with open(probe, "w") as out:
-            out.write("#include <windows.h>\n#include <shlobj.h>\n")
+            out.write("#include <windows.h>\n#include <shlobj.h>\n#include <sddl.h>\n")
             out.writelines("void* p%d = (void*)&%s;\n" % (i, name) for i, name in enumerate(names))
         version = "0x%02X%02X" % WINDOWS_FLOOR
         run = subprocess.run([compiler, "-fsyntax-only", "-D_WIN32_WINNT=" + version, "-DWINVER=" + version, probe],
