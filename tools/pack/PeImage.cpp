@@ -1,6 +1,7 @@
 #include "pack/PeImage.h"
 #include "pack/PackError.h"
 #include "pack/ResourceTree.h"
+#include "pack/Text.h"
 
 #include <algorithm>
 #include <cstring>
@@ -18,15 +19,6 @@ constexpr uint16_t kMachineAmd64 = 0x8664;
 bool IsPowerOfTwo(uint32_t value)
 {
     return value != 0 && (value & (value - 1)) == 0;
-}
-
-std::string Hex(uint32_t value, int digits)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text(digits, '0');
-    for (int i = digits - 1; i >= 0; i--, value >>= 4)
-        text[i] = kDigits[value & 0xF];
-    return text;
 }
 } // namespace
 

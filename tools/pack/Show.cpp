@@ -10,15 +10,6 @@ namespace
 {
 constexpr uint16_t kNeutral = 0; // the language the installer looks an entry up in
 
-std::string Hex(uint32_t value, int digits)
-{
-    static const char kDigits[] = "0123456789ABCDEF";
-    std::string text(digits, '0');
-    for (int i = digits - 1; i >= 0; i--, value >>= 4)
-        text[i] = kDigits[value & 0xF];
-    return text;
-}
-
 std::string PadRight(std::string text, size_t width)
 {
     const size_t length = CharacterCount(text);

@@ -103,3 +103,12 @@ size_t CharacterCount(std::string_view text)
         count += ((unsigned char)ch & 0xC0) != 0x80;
     return count;
 }
+
+std::string Hex(uint32_t value, int digits)
+{
+    static const char kDigits[] = "0123456789ABCDEF";
+    std::string text(digits, '0');
+    for (int i = digits - 1; i >= 0; i--, value >>= 4)
+        text[i] = kDigits[value & 0xF];
+    return text;
+}

@@ -4,6 +4,7 @@
 // line gives is stamped unchanged.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,3 +15,5 @@ bool FromUtf8(std::string_view text, std::u16string* result);
 std::string ValidUtf8(std::string_view text);
 // The characters of UTF-8 text, for lining up columns.
 size_t CharacterCount(std::string_view text);
+// `digits` upper-case hex digits of `value`.
+std::string Hex(uint32_t value, int digits);
