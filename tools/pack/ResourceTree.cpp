@@ -1,5 +1,6 @@
 #include "pack/ResourceTree.h"
 #include "pack/PackError.h"
+#include "pack/Text.h"
 
 #include <algorithm>
 #include <map>
@@ -164,9 +165,15 @@ ResourceSection::ResourceSection(std::vector<ResourceEntry> entries, uint32_t ad
 {
     std::sort(entries.begin(), entries.end(),
               [](const ResourceEntry& a, const ResourceEntry& b) { return Compare(a, b) < 0; });
+    // A tree holds each resource once; only a damaged base can list one twice.
     for (size_t i = 1; i < entries.size(); i++)
         if (SameResource(entries[i - 1], entries[i]))
-            Fail("two entries of the package are the same resource");
+        {
+            const ResourceEntry& twice = entries[i];
+            Fail("the resource " + (twice.type.empty() ? std::to_string(twice.typeId) : ToUtf8(twice.type)) +
+                 " " + (twice.name.empty() ? std::to_string(twice.id) : ToUtf8(twice.name)) + " (language " +
+                 Hex(twice.language, 4) + ") is listed twice in the base");
+        }
 
     // The tree's shape: where each type and each (type, name) begins among the sorted entries.
     std::vector<size_t> types, names;
