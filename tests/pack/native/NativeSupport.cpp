@@ -8,7 +8,6 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
-#include <map>
 
 namespace native
 {
@@ -66,107 +65,29 @@ uint32_t Align(uint32_t value, uint32_t alignment)
     return (value + alignment - 1) / alignment * alignment;
 }
 
-// How the loader orders a level: named entries first, by code unit, then numbered ones.
-struct Key
-{
-    std::u16string text;
-    uint16_t id;
-    bool operator<(const Key& other) const
-    {
-        if (text.empty() != other.text.empty())
-            return !text.empty();
-        return text.empty() ? id < other.id : text < other.text;
-    }
-};
-
-using Languages = std::map<uint16_t, const Resource*>;
-using Names = std::map<Key, Languages>;
-using Types = std::map<Key, Names>;
-
-class TreeWriter
+// The section's bytes in memory.
+class Collect : public ImageSink
 {
 public:
-    explicit TreeWriter(uint32_t address) : address_(address) {}
-
-    Bytes Write(const std::vector<Resource>& resources)
+    void Write(const uint8_t* data, size_t size) override { bytes.insert(bytes.end(), data, data + size); }
+    void Overwrite(uint64_t offset, const uint8_t* data, size_t size) override
     {
-        Types types;
-        for (const Resource& resource : resources)
-            types[{resource.type, resource.typeId}][{resource.name, resource.id}][resource.language] =
-                &resource;
-        Level(types, [&](const Names& names) {
-            return Level(names, [&](const Languages& languages) { return LanguageDirectory(languages); });
-        });
-        // The data entries, the names, then the data, each on 4 bytes.
-        tree_.resize(Align((uint32_t)tree_.size(), 4));
-        const size_t entries = tree_.size();
-        for (const auto& [at, index] : dataEntries_)
-            Put32(tree_, at, (uint32_t)(entries + 16 * index));
-        tree_.resize(entries + 16 * leaves_.size());
-        for (const auto& [at, text] : names_)
-        {
-            Put32(tree_, at, 0x80000000 | (uint32_t)tree_.size());
-            tree_.resize(tree_.size() + 2 + 2 * text.size());
-            Put16(tree_, tree_.size() - 2 - 2 * text.size(), (uint32_t)text.size());
-            for (size_t i = 0; i < text.size(); i++)
-                Put16(tree_, tree_.size() - 2 * (text.size() - i), text[i]);
-        }
-        for (size_t i = 0; i < leaves_.size(); i++)
-        {
-            tree_.resize(Align((uint32_t)tree_.size(), 4));
-            Put32(tree_, entries + 16 * i, address_ + (uint32_t)tree_.size());
-            Put32(tree_, entries + 16 * i + 4, (uint32_t)leaves_[i]->data.size());
-            tree_.insert(tree_.end(), leaves_[i]->data.begin(), leaves_[i]->data.end());
-        }
-        return tree_;
+        std::copy(data, data + size, bytes.begin() + offset);
     }
 
-private:
-    // A directory of the map's keys; each key's subtree, which `child` writes, follows it: depth first.
-    template <class Map, class Child> uint32_t Level(const Map& children, Child child)
-    {
-        const size_t at = tree_.size();
-        tree_.resize(at + 16 + 8 * children.size());
-        size_t named = 0, i = 0;
-        for (const auto& [key, value] : children)
-        {
-            const size_t entry = at + 16 + 8 * i++;
-            if (key.text.empty())
-                Put32(tree_, entry, key.id);
-            else
-            {
-                names_.push_back({entry, key.text});
-                named++;
-            }
-            Put32(tree_, entry + 4, 0x80000000 | child(value));
-        }
-        Put16(tree_, at + 12, (uint32_t)named);
-        Put16(tree_, at + 14, (uint32_t)(children.size() - named));
-        return (uint32_t)at;
-    }
-
-    uint32_t LanguageDirectory(const Languages& languages)
-    {
-        const size_t at = tree_.size();
-        tree_.resize(at + 16 + 8 * languages.size());
-        size_t entry = at + 16;
-        for (const auto& [language, resource] : languages)
-        {
-            Put32(tree_, entry, language);
-            dataEntries_.push_back({entry + 4, leaves_.size()});
-            leaves_.push_back(resource);
-            entry += 8;
-        }
-        Put16(tree_, at + 14, (uint32_t)languages.size());
-        return (uint32_t)at;
-    }
-
-    uint32_t address_;
-    Bytes tree_;
-    std::vector<std::pair<size_t, size_t>> dataEntries_;
-    std::vector<std::pair<size_t, std::u16string>> names_;
-    std::vector<const Resource*> leaves_;
+    Bytes bytes;
 };
+
+Bytes ResourceTree(const std::vector<Resource>& resources, uint32_t address)
+{
+    std::vector<ResourceEntry> entries;
+    for (const Resource& resource : resources)
+        entries.push_back({resource.type, resource.typeId, resource.name, resource.id, resource.language, 0,
+                           0, resource.data.data(), (uint32_t)resource.data.size()});
+    Collect section;
+    ResourceSection(entries, address).WriteTo(section);
+    return section.bytes;
+}
 } // namespace
 
 Bytes TextBytes(const std::u16string& text)
@@ -244,7 +165,7 @@ Bytes BuildImage(const FakeImage& image)
         const FakeSection& section = image.sections[i];
         Bytes data = section.data;
         if ((int)i == image.resourceSection)
-            data = TreeWriter(address).Write(image.resources);
+            data = ResourceTree(image.resources, address);
         const uint32_t rawSize = Align((uint32_t)data.size(), image.fileAlignment);
         const uint32_t rawOffset = rawSize ? (uint32_t)file.size() : 0;
         const size_t header = table + i * pe::kSectionHeaderSize;

@@ -53,8 +53,8 @@ struct FakeSection
     uint32_t virtualSize; // 0: the data's size
 };
 
-// A base laid out as a test chooses. Its resource tree is written here, not by the generator, and unlike
-// it: directories depth first, the data entries after them, then the names, then the data.
+// A base laid out as a test chooses. Its resource tree is the generator's own; the Windows build's bases
+// (WindowsBuild()) carry trees that the resource compiler and the linker wrote.
 struct FakeImage
 {
     bool pe32Plus = false;

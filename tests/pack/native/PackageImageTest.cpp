@@ -260,8 +260,21 @@ std::vector<std::pair<std::string, Bytes>> Bases()
     return bases;
 }
 
+std::vector<Resource> Sorted(std::vector<Resource> resources)
+{
+    std::sort(resources.begin(), resources.end(), [](const Resource& a, const Resource& b) {
+        return std::tie(a.type, a.typeId, a.name, a.id, a.language) <
+               std::tie(b.type, b.typeId, b.name, b.id, b.language);
+    });
+    return resources;
+}
+
 TEST(PackageImage, IsItsBaseWithTheEntriesInANewResourceSection)
 {
+    // What the writer lays out, the reader finds.
+    const FakeImage typical = TypicalBase(false);
+    EXPECT_TRUE(Sorted(ReadResources(BuildImage(typical))) == Sorted(typical.resources));
+
     TempDir dir;
     const Bytes database = JetDatabase(100001);
     WriteBytes(dir / "Tarifs.mdb", database);
@@ -299,13 +312,7 @@ TEST(PackageImage, IsItsBaseWithTheEntriesInANewResourceSection)
         ASSERT_NE(integrity, found.end());
         EXPECT_EQ(Bytes(integrity->data.begin(), integrity->data.begin() + 4), (Bytes{'Q', 'B', 'I', 1}));
         found.erase(integrity);
-        auto order = [](const Resource& a, const Resource& b) {
-            return std::tie(a.type, a.typeId, a.name, a.id, a.language) <
-                   std::tie(b.type, b.typeId, b.name, b.id, b.language);
-        };
-        std::sort(wanted.begin(), wanted.end(), order);
-        std::sort(found.begin(), found.end(), order);
-        EXPECT_TRUE(found == wanted);
+        EXPECT_TRUE(Sorted(found) == Sorted(wanted));
 
         std::string refusal;
         DescribePackage(dir / "P.exe", &refusal);
