@@ -362,7 +362,7 @@ TEST_F(PackTool, RawStoresAFilesBytesUnchecked)
     EXPECT_EQ(ReadEntry(package, L"MDB", 129), payload) << "types are stored upper-case";
     EXPECT_EQ(ReadEntry(package, L"REG", 141), (Bytes{'B', 0, 'E', 0}));
     EXPECT_EQ(ReadEntry(package, L"EXTRA_1", 7), Bytes{9});
-    EXPECT_EQ(ReadEntry(package, L"REG", 139), Bytes{}) << "which the system's update cannot store by itself";
+    EXPECT_EQ(ReadEntry(package, L"REG", 139), Bytes{}) << "an entry of no bytes";
     EXPECT_EQ(ReadEntry(package, L"SUM", 142), (Bytes{'Q', 'B', 'I', 9})) << "instead of the computed one";
 }
 

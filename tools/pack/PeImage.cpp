@@ -238,8 +238,6 @@ public:
             Write(zeros, offset - offset_ < sizeof zeros ? (size_t)(offset - offset_) : sizeof zeros);
     }
 
-    uint64_t offset() const { return offset_; }
-
     // The one's-complement sum of the file's 16-bit words, folded to 16 bits, plus the file's length. The
     // checksum field itself is written as zero, so it adds nothing.
     uint32_t Checksum() const

@@ -178,8 +178,8 @@ std::string AbsenceWarnings(const Contents& contents)
     return warnings;
 }
 
-// The package's entries are added to those the base already has, replacing any the same resource: a
-// package stamped over a package could then keep entries the command line leaves out. The placeholder
+// The package's entries join the base's own resources, each replacing the same resource of the base:
+// stamped over a package, a package would keep the entries its command line leaves out. The placeholder
 // integrity entry is the fixed executable's own, and replaced anyway.
 void RefuseStampedBase(const std::vector<ResourceEntry>& resources, const std::string& path)
 {
