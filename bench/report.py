@@ -190,6 +190,24 @@ def main():
         out.append("Method check: an empty process peaked at {:,} KiB, one that writes 32 MiB (32,768 KiB) of private "
                    "memory at {:,} KiB: {:+,} KiB.".format(empty, touched, touched - empty))
 
+    stamping = os.path.join(args.results, "stamp-64M.json")
+    if os.path.exists(stamping):
+        by_name = {r["command"]: r["times"] for r in json.load(open(stamping))["results"]}
+        native = statistics.median(by_name["native"]) * 1000
+        out.append("")
+        out.append("Stamping the 64 MiB database into a package (`quillbrook-pack --base Quillbrook.exe --database ...`, "
+                   "written and flushed), medians in milliseconds of %d runs each:" % len(by_name["native"]))
+        out.append("")
+        if "windows" in by_name:
+            windows = statistics.median(by_name["windows"]) * 1000
+            out.append("| built for this machine | Windows build under Wine | Windows build / native |")
+            out.append("|---:|---:|---:|")
+            out.append("| %s | %s | %.1f |" % (ms(native), ms(windows), windows / native))
+        else:
+            out.append("| built for this machine |")
+            out.append("|---:|")
+            out.append("| %s |" % ms(native))
+
     out.append("")
     out.append("| target | measured | |")
     out.append("|---|---:|---|")

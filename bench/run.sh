@@ -3,8 +3,9 @@
 # (bench/Floor.cpp: the same job in plain Win32, with and without shell32), the same package unchecked
 # (stamped with the integrity entry's placeholder) and NSIS (bench/PricelistSetup.nsi, stored and zlib;
 # only where 32-bit programs run), for payloads of 704,512 bytes, 64 MiB and 256 MiB; measures each
-# installer's peak private memory and the sizes of the executables; writes the table and the chart into
-# docs/BENCHMARKS.md and docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
+# installer's peak private memory and the sizes of the executables; times the generator stamping the
+# 64 MiB database, built for this machine and, beside it, its Windows build under Wine; writes the table
+# and the chart into docs/BENCHMARKS.md and docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
 #
 # The Windows programs are those this machine runs (scripts/wine-arch.sh): 32-bit ones, or where no
 # 32-bit program runs, the 64-bit twins of scripts/build.sh under 64-bit Wine, without NSIS.
@@ -75,7 +76,7 @@ if [ -z "$only" ]; then
 else
     # The payload's own figures go; the others' stay, as do the machine's lines of the run they are from.
     [ -f "$results/machine.txt" ] || { echo "bench: no earlier run in $results to complete" >&2; exit 1; }
-    rm -f "$results/time-$only-"*.json "$results/hyperfine-$only-"*.txt
+    rm -f "$results/time-$only-"*.json "$results/hyperfine-$only-"*.txt "$results/stamp-$only."*
     for file in memory.txt sizes.txt; do
         grep -v " $only " "$results/$file" >"$results/$file.kept" || true
         mv "$results/$file.kept" "$results/$file"
@@ -116,14 +117,15 @@ else
     echo "NSIS left out: this machine runs no 32-bit program, and makensis makes only 32-bit installers."
 fi
 
-# The example release's settings, as tools/CMakeLists.txt stamps them.
+# The example release's settings, as tools/CMakeLists.txt stamps them, by the generator built for this
+# machine (scripts/build.sh).
+native_pack=$root/build/native/bin/quillbrook-pack
 stamp() { # base out database [more quillbrook-pack options]
     local base=$1 out=$2 database=$3
     shift 3
-    wine_limited 300 "quillbrook-pack to make $(basename "$out")" \
-        wine "$bin/quillbrook-pack.exe" --base "$(to_windows "$base")" --out "$(to_windows "$out")" \
-        --database "$(to_windows "$database")" --settings-key "$settings" --path-value CheminBaseTarif \
-        --shared-folder 0 --country-key "HKEY_LOCAL_MACHINE\\$country\\" --date 2024-01-09 --country BE "$@" >/dev/null
+    timeout 300 "$native_pack" --base "$base" --out "$out" --database "$database" --settings-key "$settings" \
+        --path-value CheminBaseTarif --shared-folder 0 --country-key "HKEY_LOCAL_MACHINE\\$country\\" \
+        --date 2024-01-09 --country BE "$@" >/dev/null
 }
 sample_db() { # size seed out
     wine_limited 300 "quillbrook-sample-db to make $(basename "$3")" \
@@ -218,10 +220,24 @@ for entry in "${sizes[@]}"; do
         sample_db "$size" 1 "$payload"
         stamp "$bin/Quillbrook.exe" "$quillbrook" "$payload"
     fi
-    stamp "$bin/Quillbrook.exe" "$quillbrook_unchecked" "$payload" --raw "SUM:142=$(to_windows "$unchecked_sum")"
+    stamp "$bin/Quillbrook.exe" "$quillbrook_unchecked" "$payload" --raw "SUM:142=$unchecked_sum"
     sample_db "$size" 2 "$old"
     stamp "$bench_bin/bench-floor.exe" "$floor" "$payload"
     stamp "$bench_bin/bench-floor-k32.exe" "$floor_k32" "$payload"
+    if [ "$size" = 64M ]; then
+        # The generator on the same database: built for this machine, and its Windows build under Wine, in the
+        # same rounds. Each run writes and flushes a new package over the last one, from inputs in the page
+        # cache.
+        stamped=$work/Stamped.exe
+        options="--base $bin/Quillbrook.exe --out $stamped --database $payload --shared-folder 0 --date 2024-01-09"
+        wine_limited 1800 "hyperfine on the generator" \
+            hyperfine -N --style basic -w 1 -r $((quick ? 2 : 10)) --export-json "$results/stamp-$size.json" \
+            --prepare "sh -c 'rm -f $stamped; sync; cat $payload $bin/Quillbrook.exe >/dev/null'" \
+            -n native "$native_pack $options" -n windows "wine $bin/quillbrook-pack.exe $options" \
+            >"$results/stamp-$size.txt"
+        grep -E '^(Benchmark|  Time)' "$results/stamp-$size.txt"
+        rm -f "$stamped"
+    fi
     packages=(floor_k32 floor quillbrook quillbrook_unchecked)
     if [ $nsis -eq 1 ]; then
         makensis -V1 -DSTORED "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_stored" bench/PricelistSetup.nsi

@@ -126,17 +126,18 @@ Bytes TextBytes(const std::wstring& text)
 
 size_t ResourceRootOffset(const Bytes& file)
 {
-    const PeImage image(file.data(), file.size(), L"file");
-    const DWORD rva = image.directory(IMAGE_DIRECTORY_ENTRY_RESOURCE).VirtualAddress;
-    const IMAGE_SECTION_HEADER& section = image.section(image.SectionContaining(rva));
-    return section.PointerToRawData + (rva - section.VirtualAddress);
+    const PeImage image(file.data(), file.size(), "file");
+    const uint32_t rva = image.directory(pe::kResourceDirectory).address;
+    const Section& section = image.section(image.SectionContaining(rva));
+    return section.rawOffset + (rva - section.virtualAddress);
 }
 
 ResourceEntry FindEntry(const Bytes& file, const wchar_t* type, UINT id)
 {
-    const PeImage image(file.data(), file.size(), L"file");
+    const PeImage image(file.data(), file.size(), "file");
     for (const ResourceEntry& entry : ReadResourceTree(image))
-        if (entry.type == type && entry.name.empty() && entry.id == id && entry.language == 0)
+        if (entry.type == (const char16_t*)type && entry.name.empty() && entry.id == id &&
+            entry.language == 0)
             return entry;
     ADD_FAILURE() << "no entry " << id;
     return ResourceEntry{};

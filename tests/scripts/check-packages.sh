@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The fixed executable and stamped packages as the standard tools see them: binutils' objdump, icoutils'
-# wrestool, pefile; then the release script, tools/pack/release.sh, run with a throwaway certificate, after
-# which the signed package must still install. Usage: check-packages.sh BUILD_DIR [SHIPPED_EXE] (the Windows
-# programs run through its Wine); SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is stamped
-# too.
+# wrestool, pefile; the same packages from the generator built for this machine and from its Windows build
+# (under Wine), and from run to run; then the release script, tools/pack/release.sh, run with a throwaway
+# certificate and no Wine, after which the signed package must still install. Usage: check-packages.sh
+# BUILD_DIR NATIVE_PACK [SHIPPED_EXE] (the Windows programs run through BUILD_DIR's Wine); NATIVE_PACK is the
+# generator built for this machine; SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is
+# stamped too.
 set -euo pipefail
 build=$(cd "$1" && pwd)
+native=${2:-}
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
 work=$(mktemp -d)
@@ -15,6 +18,7 @@ trap 'rm -rf "$work" "$shared"' EXIT
 
 wine_run() { "$build/wine-run.sh" "$@"; }
 fail() { echo "FAIL: $*" >&2; exit 1; }
+[ -x "$native" ] || fail "no generator built for this machine (configure with QB_NATIVE_PACK; scripts/build.sh does)"
 
 # objdump (the 64-bit one, which reads PE32 and PE32+ alike) must read the file, headers and sections,
 # without a word on its error output (a bad string table is only a warning there, yet it then refuses
@@ -40,7 +44,22 @@ wrestool_lists() {
 
 check_pe() { /usr/bin/python3 "$here/check_pe.py" "$@" || fail "pefile finds fault with $1"; }
 
-example_entries=(MDB:129:704512 REG:136:86 REG:137:32 REG:138:4 REG:139:96 REG:140:22 REG:141:6)
+example_entries=(MDB:129:704512 REG:136:86 REG:137:32 REG:138:4 REG:139:96 REG:140:22 REG:141:6 SUM:142:8)
+example_settings=(--database "$build/example/Pricelist.mdb" --settings-key 'SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
+    --path-value CheminBaseTarif --shared-folder 0 --country-key 'HKEY_LOCAL_MACHINE\SOFTWARE\Halvero\dravik\Bel\'
+    --date 2024-01-09 --country BE)
+
+# stamp BASE OUT OPTIONS...: the package made by the native generator, which its Windows build under Wine
+# must make byte for byte the same.
+stamp() {
+    local base=$1 out=$2
+    shift 2
+    "$native" --base "$base" --out "$out" "$@" >/dev/null || fail "the native generator cannot stamp $base"
+    wine_run "$build/bin/quillbrook-pack.exe" --base "$base" --out "$out.windows.exe" "$@" >/dev/null ||
+        fail "the Windows generator cannot stamp $base"
+    cmp "$out" "$out.windows.exe" >"$work/cmp.out" 2>&1 ||
+        fail "the native and the Windows generator stamp $base differently: $(cat "$work/cmp.out")"
+}
 
 echo "The fixed executable"
 fixed="$build/bin/Quillbrook.exe"
@@ -48,39 +67,48 @@ objdump_accepts "$fixed"
 check_pe "$fixed" --base
 ! wrestool -l "$fixed" | grep -qE "type='(MDB|REG)'" || fail "the fixed executable carries package entries"
 
-echo "The example package"
+echo "The example package, as the build made it, from either generator and from run to run"
 example="$build/example/PricelistSetup.exe"
 objdump_accepts "$example"
 wrestool_lists "$example" "${example_entries[@]}"
-check_pe "$example" "${example_entries[@]/#/--entry=}" --payload "$build/example/Pricelist.mdb"
+check_pe "$example" "${example_entries[@]/#/--entry=}" --payload "$build/example/Pricelist.mdb" --made-from "$fixed"
+stamp "$fixed" "$work/Example.exe" "${example_settings[@]}"
+"$native" --base "$fixed" --out "$work/Again.exe" "${example_settings[@]}" >/dev/null
+cmp -s "$work/Example.exe" "$example" && cmp -s "$work/Again.exe" "$example" ||
+    fail "the example package differs from one run to the next"
 
-if [ -n "${2:-}" ]; then
+if [ -n "${3:-}" ]; then
     echo "A package stamped on the shipped 32-bit executable"
-    wine_run "$build/bin/quillbrook-pack.exe" --base "$2" --out "$work/Shipped.exe" \
-        --database "$build/example/Pricelist.mdb" --settings-key 'SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan' \
-        --path-value CheminBaseTarif --shared-folder 0 --date 2024-01-09 --country BE \
-        --country-key 'HKEY_LOCAL_MACHINE\SOFTWARE\Halvero\dravik\Bel\' >/dev/null
+    stamp "$3" "$work/Shipped.exe" "${example_settings[@]}"
     objdump_accepts "$work/Shipped.exe"
     grep -q "file format pei-i386" "$work/objdump.out" || fail "the shipped executable's package is not PE32"
     wrestool_lists "$work/Shipped.exe" "${example_entries[@]}"
-    check_pe "$work/Shipped.exe" "${example_entries[@]/#/--entry=}" --payload "$build/example/Pricelist.mdb"
+    check_pe "$work/Shipped.exe" "${example_entries[@]/#/--entry=}" --payload "$build/example/Pricelist.mdb" \
+        --made-from "$3"
 fi
 
-echo "Packages stamped on unstripped bases with 512-byte file alignment, PE32 and PE32+"
+echo "Packages stamped on unstripped bases with 512-byte file alignment and resources in several languages, PE32 and PE32+"
 for bits in 32 64; do
-    wine_run "$build/bin/quillbrook-pack.exe" --base "$build/bin/pack_fixture_base$bits.exe" \
-        --out "$work/Fixture$bits.exe" --database "$build/example/Pricelist.mdb" --date 2024-01-09 >/dev/null
+    fixture="$build/bin/pack_fixture_base$bits.exe"
+    stamp "$fixture" "$work/Fixture$bits.exe" --database "$build/example/Pricelist.mdb" --date 2024-01-09
     objdump_accepts "$work/Fixture$bits.exe"
     grep -q "\.debug_info" "$work/objdump.out" || fail "objdump lost the long section names of the fixture"
-    check_pe "$work/Fixture$bits.exe" --entry MDB:129:704512 --entry REG:140:22
+    check_pe "$work/Fixture$bits.exe" --entry MDB:129:704512 --entry REG:140:22 --entry SUM:142:8 --made-from "$fixture"
 done
 grep -q "file format pei-i386" <(x86_64-w64-mingw32-objdump -f "$work/Fixture32.exe") ||
     fail "the 32-bit fixture's package is not PE32"
 
-echo "The release script: a 24 MiB package made, checked, signed with a timestamp and verified"
-# With no network here, osslsigncode's own timestamp authority, with a throwaway certificate, stands in for
-# the server that -ts asks.
+echo "The release script: a 24 MiB package made, checked, signed with a timestamp and verified, without Wine"
+# The script where it lies in the tree, so that it finds the native generator by itself. With no network
+# here, osslsigncode's own timestamp authority, with a throwaway certificate, stands in for the server that
+# -ts asks. Wine's commands are shadowed by ones that leave a mark.
+mkdir -p "$work/tree/tools/pack" "$work/tree/build/native/bin" "$work/no-wine"
 cp "$root/tools/pack/release.sh" "$work/release.sh"
+ln -s "$native" "$work/tree/build/native/bin/quillbrook-pack"
+for command in wine wine64 wineserver wine-stable; do
+    printf '#!/bin/sh\necho "$0" >>"%s/wine-used"\nexit 127\n' "$work" >"$work/no-wine/$command"
+    chmod +x "$work/no-wine/$command"
+done
 [ "$(grep -c -- '-ts "$TIMESTAMP"' "$work/release.sh")" -eq 1 ] || fail "the release script signs without -ts"
 sed -i 's/-ts "$TIMESTAMP"/-TSA-certs "$TSA_CERT" -TSA-key "$TSA_KEY"/' "$work/release.sh"
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbrook Test Publisher" \
@@ -88,18 +116,21 @@ openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbrook Test Pub
 openssl req -x509 -newkey rsa:2048 -nodes -days 2 -subj "/CN=Quillbrook Test Timestamps" \
     -addext "extendedKeyUsage=critical,timeStamping" -keyout "$work/tsa-key.pem" -out "$work/tsa.pem" 2>/dev/null
 cat "$work/cert.pem" "$work/tsa.pem" >"$work/ca.pem"
+mv "$work/release.sh" "$work/tree/tools/pack/release.sh"
 release() {
-    PACK="$build/wine-run.sh $build/bin/quillbrook-pack.exe" BASE="$fixed" CERT="$work/cert.pem" \
-        KEY="$work/key.pem" CAFILE="$work/ca.pem" TSA_CERT="$work/tsa.pem" TSA_KEY="$work/tsa-key.pem" \
-        sh "$work/release.sh" "$@"
+    PATH="$work/no-wine:$PATH" BASE="$fixed" CERT="$work/cert.pem" KEY="$work/key.pem" CAFILE="$work/ca.pem" \
+        TSA_CERT="$work/tsa.pem" TSA_KEY="$work/tsa-key.pem" sh "$work/tree/tools/pack/release.sh" "$@"
 }
 wine_run "$build/bin/quillbrook-sample-db.exe" --size 24M --seed 5 --out "$work/Large.mdb"
 release "$work/Signed.exe" --database "$work/Large.mdb" --shared-folder 1 --settings-key "$key" \
     --path-value "$key" >"$work/show.out" 2>"$work/release.err" || fail "the release script failed: $(cat "$work/release.err")"
 [ ! -e "$work/Signed-unsigned.exe" ] && [ ! -e "$work/Signed-signed.exe" ] || fail "the release script left files"
+[ ! -e "$work/wine-used" ] || fail "the release script ran Wine: $(cat "$work/wine-used")"
 objdump_accepts "$work/Signed.exe"
 wrestool_lists "$work/Signed.exe" MDB:129:25165824 REG:138:4
-check_pe "$work/Signed.exe" --signed --entry MDB:129:25165824 --payload "$work/Large.mdb"
+key_bytes=$((2 * (${#key} + 1)))
+check_pe "$work/Signed.exe" --signed --entry MDB:129:25165824 --entry "REG:136:$key_bytes" \
+    --entry "REG:137:$key_bytes" --entry REG:138:4 --entry SUM:142:8 --payload "$work/Large.mdb" --made-from "$fixed"
 for line in "REG 138  REG_USE_SHARED_FOLDER           4 bytes  1 (set)" \
     "Database SHA-256: $(sha256sum "$work/Large.mdb" | cut -d' ' -f1)" "Authenticode signature: present"; do
     grep -qF "$line" "$work/show.out" || fail "--show of the signed package lacks \"$line\": $(cat "$work/show.out")"

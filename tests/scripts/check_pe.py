@@ -1,13 +1,14 @@
 #!/usr/bin/python3
 """Checks a PE file as pefile sees it; prints one line per problem and exits 1 if there is any.
 
-Usage: check_pe.py FILE [--entry TYPE:ID:SIZE]... [--payload DATABASE] [--signed] [--base]
+Usage: check_pe.py FILE [--entry TYPE:ID:SIZE]... [--payload DATABASE] [--signed] [--base | --made-from BASE]
 
-Wanted: no pefile warning, the true checksum, raw data on 4096-byte boundaries, SizeOfImage and
-SizeOfInitializedData as the section table gives them, data directories inside their sections, a symbol
-table (if any) ending where the file or its certificate begins, and each --entry present, language-neutral,
-of its size (the payload equal to DATABASE). A package's resource section must not be writable (a base,
---base, is as the linker made it).
+Wanted: no pefile warning, the true checksum, raw data on 4096-byte boundaries, every section inside the
+file, SizeOfImage and SizeOfInitializedData as the section table gives them, data directories inside their
+sections, a symbol table (if any) ending where the file or its certificate begins, and each --entry
+present, language-neutral, of its size (the payload equal to DATABASE). A package's resource section must
+not be writable (a base, --base, is as the linker made it). --made-from: the package's resources are
+exactly BASE's and the entries, BASE's with their bytes unchanged.
 """
 import sys
 
@@ -41,7 +42,18 @@ def long_name(pe, data, section):
     return data[at:data.index(b"\0", at)].decode("latin-1")
 
 
-def check(path, entries, payload, signed, base):
+def resources(pe):
+    """Every resource, by type, name and language, with its bytes."""
+    found = {}
+    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
+        for entry in kind.directory.entries:
+            for language in entry.directory.entries:
+                key = "%s:%s:%d" % (kind.name or kind.id, entry.name or entry.id, language.id)
+                found[key] = pe.get_data(language.data.struct.OffsetToData, language.data.struct.Size)
+    return found
+
+
+def check(path, entries, payload, signed, base, made_from):
     problems = []
     data = open(path, "rb").read()
     pe = pefile.PE(path)
@@ -55,6 +67,8 @@ def check(path, entries, payload, signed, base):
     for section in pe.sections:
         if section.SizeOfRawData and section.PointerToRawData % PAGE:
             problems.append("section %s starts at 0x%x, off a page" % (name(section), section.PointerToRawData))
+        if section.PointerToRawData + section.SizeOfRawData > len(data):
+            problems.append("section %s ends past the end of the file" % name(section))
         # The linker leaves debug sections out of the sum.
         if section.Characteristics & 0x40 and not long_name(pe, data, section).startswith(".debug"):
             initialized += section.SizeOfRawData
@@ -89,11 +103,11 @@ def check(path, entries, payload, signed, base):
             problems.append("the symbol table at 0x%x does not end where the file does" % symbols)
 
     found = {}
-    for kind in getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None) and pe.DIRECTORY_ENTRY_RESOURCE.entries or []:
-        for entry in kind.directory.entries:
-            for language in entry.directory.entries:
-                key = "%s:%s" % (kind.name or kind.id, entry.name or entry.id)
-                found[key] = (language.id, language.data.struct)
+    for key, value in resources(pe).items():
+        kind, entry, language = key.rsplit(":", 2)
+        # The language-neutral one, where an entry comes in several.
+        if "%s:%s" % (kind, entry) not in found or language == "0":
+            found["%s:%s" % (kind, entry)] = (int(language), value)
     if not found:
         problems.append("no resources")
     for wanted in entries:
@@ -101,17 +115,27 @@ def check(path, entries, payload, signed, base):
         if key not in found:
             problems.append("entry %s is absent" % key)
             continue
-        language, struct = found[key]
-        if language != 0 or struct.Size != int(size):
-            problems.append("entry %s: language %d, %d bytes; wanted neutral, %s" % (key, language, struct.Size, size))
-        if key == "MDB:129" and payload is not None:
-            if pe.get_data(struct.OffsetToData, struct.Size) != open(payload, "rb").read():
-                problems.append("the payload differs from " + payload)
+        language, value = found[key]
+        if language != 0 or len(value) != int(size):
+            problems.append("entry %s: language %d, %d bytes; wanted neutral, %s" % (key, language, len(value), size))
+        if key == "MDB:129" and payload is not None and value != open(payload, "rb").read():
+            problems.append("the payload differs from " + payload)
+
+    if made_from is not None:
+        own, tree = resources(pefile.PE(made_from)), resources(pe)
+        stamped = {wanted.rsplit(":", 1)[0] + ":0" for wanted in entries}
+        for key in sorted(set(tree) - set(own) - stamped):
+            problems.append("resource %s is neither the base's nor an entry" % key)
+        for key in sorted((set(own) | stamped) - set(tree)):
+            problems.append("resource %s is missing" % key)
+        for key in sorted(set(own) & set(tree) - stamped):
+            if own[key] != tree[key]:
+                problems.append("resource %s differs from the base's" % key)
     return problems
 
 
 def main(argv):
-    path, entries, payload, signed, base = argv[1], [], None, False, False
+    path, entries, payload, signed, base, made_from = argv[1], [], None, False, False, None
     args = iter(argv[2:])
     for arg in args:
         if arg.startswith("--entry="):
@@ -124,7 +148,9 @@ def main(argv):
             signed = True
         elif arg == "--base":
             base = True
-    problems = check(path, entries, payload, signed, base)
+        elif arg == "--made-from":
+            made_from = next(args)
+    problems = check(path, entries, payload, signed, base, made_from)
     for problem in problems:
         print("%s: %s" % (path, problem))
     return 1 if problems else 0

@@ -1,31 +1,28 @@
 // quillbrook-pack: makes a release's setup package from the fixed Quillbrook.exe, and shows what a
 // package carries.
-#include "pack/Console.h"
 #include "pack/Options.h"
 #include "pack/PackError.h"
+#include "pack/Platform.h"
 #include "pack/Show.h"
 #include "pack/Stamp.h"
-#include "platform/LibraryFunction.h"
-
-#include <windows.h>
+#include "pack/Text.h"
 
 #include <new>
 
-int wmain(int argc, wchar_t** argv)
+namespace
 {
-    // The generator is run from download and build folders, where a DLL left under a system library's
-    // name would otherwise be loaded in its place.
-    AfxRestrictLibrarySearch();
+int Run(const std::vector<std::string>& args)
+{
     try
     {
-        const Options options = ParseOptions(std::vector<std::wstring>(argv + 1, argv + argc));
+        const Options options = ParseOptions(args);
         switch (options.mode)
         {
         case Options::Mode::Help:
             WriteOut(kUsage);
             break;
         case Options::Mode::Show: {
-            std::wstring refusal;
+            std::string refusal;
             WriteOut(DescribePackage(options.package, &refusal));
             if (!refusal.empty())
                 throw PackError{refusal, kStatusWouldNotInstall};
@@ -39,12 +36,31 @@ int wmain(int argc, wchar_t** argv)
     }
     catch (const PackError& error)
     {
-        WriteErr(L"quillbrook-pack: " + error.message + L"\n");
+        WriteErr("quillbrook-pack: " + error.message + "\n");
         return error.status;
     }
     catch (const std::bad_alloc&)
     {
-        WriteErr(L"quillbrook-pack: out of memory\n");
+        WriteErr("quillbrook-pack: out of memory\n");
         return kStatusFailed;
     }
 }
+} // namespace
+
+#ifdef _WIN32
+// The command line as Windows gives it, in UTF-16.
+int wmain(int argc, wchar_t** argv)
+{
+    RestrictLibrarySearch();
+    std::vector<std::string> args;
+    for (int i = 1; i < argc; i++)
+        args.push_back(ToUtf8((const char16_t*)argv[i]));
+    return Run(args);
+}
+#else
+int main(int argc, char** argv)
+{
+    RestrictLibrarySearch();
+    return Run(std::vector<std::string>(argv + 1, argv + argc));
+}
+#endif

@@ -1,8 +1,7 @@
-// The generator's command line.
+// The generator's command line, in UTF-8.
 #pragma once
 
-#include <windows.h>
-
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -17,12 +16,12 @@ struct EntrySource
         RawFile,  // value is the path of bytes stored unchanged
     };
 
-    std::wstring type;
-    UINT id;
+    std::u16string type;
+    uint16_t id;
     Kind kind;
-    std::wstring value;
+    std::string value;
     bool flag;
-    std::wstring option; // what gave it, for messages: "--date" or "--raw REG:140=..."
+    std::string option; // what gave it, for messages: "--date" or "--raw REG:140=..."
 };
 
 struct Options
@@ -35,16 +34,16 @@ struct Options
     };
 
     Mode mode = Mode::Help;
-    std::wstring base;
-    std::wstring out;
-    std::wstring package; // --show
+    std::string base;
+    std::string out;
+    std::string package; // --show
     bool force = false;
     std::vector<EntrySource> entries;
     // Settings that would have been refused but for --force, each said in one line: warned about.
-    std::vector<std::wstring> forced;
+    std::vector<std::string> forced;
 };
 
 // Throws a usage PackError for anything it cannot take.
-Options ParseOptions(const std::vector<std::wstring>& args);
+Options ParseOptions(const std::vector<std::string>& args);
 
-extern const wchar_t kUsage[];
+extern const char kUsage[];

@@ -14,16 +14,16 @@ enum PackStatus
 
 struct PackError
 {
-    std::wstring message;
+    std::string message; // UTF-8
     int status;
 };
 
-[[noreturn]] inline void Fail(std::wstring message)
+[[noreturn]] inline void Fail(std::string message)
 {
     throw PackError{std::move(message), kStatusFailed};
 }
 
-[[noreturn]] inline void FailUsage(std::wstring message)
+[[noreturn]] inline void FailUsage(std::string message)
 {
     throw PackError{std::move(message), kStatusUsage};
 }

@@ -1,141 +1,141 @@
 #include "pack/Show.h"
 #include "pack/PackError.h"
 #include "pack/PackageEntries.h"
+#include "pack/Platform.h"
+#include "pack/Text.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
-#include "platform/LibraryFunction.h"
-
-#include <bcrypt.h>
-
-#include <cstring>
 
 namespace
 {
-std::wstring Hex(DWORD value, int digits)
+constexpr uint16_t kNeutral = 0; // the language the installer looks an entry up in
+
+std::string PadRight(std::string text, size_t width)
 {
-    static const wchar_t kDigits[] = L"0123456789ABCDEF";
-    std::wstring text(digits, L'0');
-    for (int i = digits - 1; i >= 0; i--, value >>= 4)
-        text[i] = kDigits[value & 0xF];
+    const size_t length = CharacterCount(text);
+    if (length < width)
+        text.append(width - length, ' ');
     return text;
 }
 
-std::wstring PadRight(std::wstring text, size_t width)
+std::string PadLeft(const std::string& text, size_t width)
 {
-    if (text.size() < width)
-        text.append(width - text.size(), L' ');
-    return text;
-}
-
-std::wstring PadLeft(const std::wstring& text, size_t width)
-{
-    return text.size() < width ? std::wstring(width - text.size(), L' ') + text : text;
+    return text.size() < width ? std::string(width - text.size(), ' ') + text : text;
 }
 
 // Control characters would garble the listing; they show as their code.
-std::wstring Printable(const std::wstring& text)
+std::string Printable(const std::u16string& text)
 {
-    std::wstring result;
-    for (wchar_t ch : text)
-        result += ch < 0x20 || ch == 0x7F ? L"<U+" + Hex(ch, 4) + L">" : std::wstring(1, ch);
-    return result;
+    std::u16string result;
+    for (char16_t ch : text)
+    {
+        if (ch < 0x20 || ch == 0x7F)
+        {
+            const std::string code = "<U+" + Hex(ch, 4) + ">";
+            result.append(code.begin(), code.end());
+        }
+        else
+            result += ch;
+    }
+    return ToUtf8(result);
 }
 
 // As the installer's loader reads it: the code units before the first NUL, or every whole code unit when
 // there is no NUL.
-std::wstring DescribeText(const BYTE* data, DWORD size)
+std::string DescribeText(const uint8_t* data, uint32_t size)
 {
     const size_t units = size / 2;
-    std::wstring text;
-    while (text.size() < units && (data[2 * text.size()] | data[2 * text.size() + 1]) != 0)
-        text += (wchar_t)(data[2 * text.size()] | (data[2 * text.size() + 1] << 8));
-    std::wstring result = L"\"" + Printable(text) + L"\"";
+    std::u16string text;
+    while (text.size() < units && pe::Get16(data + 2 * text.size()) != 0)
+        text += (char16_t)pe::Get16(data + 2 * text.size());
+    std::string result = "\"" + Printable(text) + "\"";
     if (text.size() == units)
-        result += L"  [no terminating NUL]";
+        result += "  [no terminating NUL]";
     else if (text.size() + 1 < units)
-        result += L"  [" + std::to_wstring(units - text.size() - 1) +
-                  L" more code units after the NUL are not read]";
+        result +=
+            "  [" + std::to_string(units - text.size() - 1) + " more code units after the NUL are not read]";
     if (size % 2 != 0)
-        result += L"  [odd size: the last byte is not read]";
+        result += "  [odd size: the last byte is not read]";
     return result;
 }
 
 // As the installer reads it: set when any of the first four bytes is not zero.
-std::wstring DescribeFlag(const BYTE* data, DWORD size)
+std::string DescribeFlag(const uint8_t* data, uint32_t size)
 {
-    DWORD value = 0;
-    for (DWORD i = 0; i < size && i < 4; i++)
-        value |= (DWORD)data[i] << (8 * i);
-    std::wstring result = value == 0   ? L"0 (clear)"
-                          : value == 1 ? L"1 (set)"
-                                       : L"1 (set; stored as 0x" + Hex(value, 8) + L")";
+    uint32_t value = 0;
+    for (uint32_t i = 0; i < size && i < 4; i++)
+        value |= (uint32_t)data[i] << (8 * i);
+    std::string result = value == 0   ? "0 (clear)"
+                         : value == 1 ? "1 (set)"
+                                      : "1 (set; stored as 0x" + Hex(value, 8) + ")";
     if (size != 4)
-        result += L"  [" + std::to_wstring(size) + L" bytes, not 4]";
+        result += "  [" + std::to_string(size) + " bytes, not 4]";
     return result;
 }
 
-std::wstring DescribeBytes(const BYTE* data, DWORD size)
+std::string DescribeBytes(const uint8_t* data, uint32_t size)
 {
-    std::wstring result;
-    for (DWORD i = 0; i < size && i < 16; i++)
-        result += (i ? L" " : L"") + Hex(data[i], 2);
-    return size > 16 ? result + L" ..." : result;
+    std::string result;
+    for (uint32_t i = 0; i < size && i < 16; i++)
+        result += (i ? " " : "") + Hex(data[i], 2);
+    return size > 16 ? result + " ..." : result;
 }
 
-std::wstring Describe(EntryKind kind, const ResourceEntry& entry)
+std::string Describe(EntryKind kind, const ResourceEntry& entry)
 {
     switch (kind)
     {
     case EntryKind::Payload:
         return HasJetSignature(entry.data, entry.size)
-                   ? L"Jet database"
-                   : L"not a Jet database (no 00 01 00 00 \"Standard Jet DB\")";
+                   ? "Jet database"
+                   : "not a Jet database (no 00 01 00 00 \"Standard Jet DB\")";
     case EntryKind::Text:
         return DescribeText(entry.data, entry.size);
     case EntryKind::Flag:
         return DescribeFlag(entry.data, entry.size);
     }
-    return std::wstring();
+    return std::string();
 }
 
-std::wstring Label(const std::wstring& type, const ResourceEntry* entry, UINT id)
+std::string Label(const std::u16string& type, const ResourceEntry* entry, uint16_t id)
 {
-    std::wstring name =
-        entry == nullptr || entry->name.empty() ? std::to_wstring(id) : L"\"" + entry->name + L"\"";
-    return PadRight(type + L" " + name, 9);
+    std::string name =
+        entry == nullptr || entry->name.empty() ? std::to_string(id) : "\"" + ToUtf8(entry->name) + "\"";
+    return PadRight(ToUtf8(type) + " " + name, 9);
 }
 
-std::wstring Line(const ResourceEntry& entry, const std::wstring& name, const std::wstring& description)
+std::string Line(const ResourceEntry& entry, const std::string& name, const std::string& description)
 {
-    std::wstring line = Label(entry.type, &entry, entry.id) + PadRight(name, 23) +
-                        PadLeft(std::to_wstring(entry.size), 10) + L" bytes  " + description;
-    if (entry.language != MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL))
-        line += L"  [language " + Hex(entry.language, 4) + L", not neutral]";
-    return line + L"\n";
+    std::string line = Label(entry.type, &entry, entry.id) + PadRight(name, 23) +
+                       PadLeft(std::to_string(entry.size), 10) + " bytes  " + description;
+    if (entry.language != kNeutral)
+        line += "  [language " + Hex(entry.language, 4) + ", not neutral]";
+    return line + "\n";
 }
 
-const wchar_t* AbsenceMeaning(EntryKind kind)
+const char* AbsenceMeaning(EntryKind kind)
 {
     switch (kind)
     {
     case EntryKind::Payload:
-        return L"absent: the installer will report the package as incorrectly generated";
+        return "absent: the installer will report the package as incorrectly generated";
     case EntryKind::Text:
-        return L"absent: the installer reads it as empty";
+        return "absent: the installer reads it as empty";
     case EntryKind::Flag:
-        return L"absent: the installer counts it as set";
+        return "absent: the installer counts it as set";
     }
-    return L"absent";
+    return "absent";
 }
 
 // The one the installer reads where an entry comes in several languages: the neutral one, as its
 // FindResource looks for that first.
-const ResourceEntry* Preferred(const std::vector<ResourceEntry>& entries, const wchar_t* type, UINT id)
+const ResourceEntry* Preferred(const std::vector<ResourceEntry>& entries, const std::u16string& type,
+                               uint16_t id)
 {
     const ResourceEntry* found = nullptr;
     for (const ResourceEntry& entry : entries)
         if (entry.type == type && entry.name.empty() && entry.id == id &&
-            (found == nullptr || entry.language == MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)))
+            (found == nullptr || entry.language == kNeutral))
             found = &entry;
     return found;
 }
@@ -145,115 +145,88 @@ bool IsIntegrityEntry(const ResourceEntry& entry)
     return entry.type == kIntegrityType && entry.name.empty() && entry.id == SUM_INTEGRITY;
 }
 
-std::wstring DescribeIntegrity(const std::vector<ResourceEntry>& entries, std::wstring* refusal)
+std::string DescribeIntegrity(const std::vector<ResourceEntry>& entries, std::string* refusal)
 {
     PackageEntryView views[7] = {};
     for (int i = 0; i < 7; i++)
     {
-        const char* type = kCheckedPackageEntries[i].pszType;
-        const std::wstring wideType(type, type + std::strlen(type));
-        if (const ResourceEntry* entry = Preferred(entries, wideType.c_str(), kCheckedPackageEntries[i].nID))
+        const std::string type = kCheckedPackageEntries[i].pszType;
+        if (const ResourceEntry* entry = Preferred(entries, std::u16string(type.begin(), type.end()),
+                                                   (uint16_t)kCheckedPackageEntries[i].nID))
             views[i] = {TRUE, entry->data, entry->size};
     }
 
-    const std::wstring name = L"SUM_INTEGRITY";
+    const std::string name = "SUM_INTEGRITY";
     const ResourceEntry* integrity = Preferred(entries, kIntegrityType, SUM_INTEGRITY);
     if (integrity == nullptr)
     {
-        *refusal = L"has no integrity entry (SUM 142), and the installer refuses it";
+        *refusal = "has no integrity entry (SUM 142), and the installer refuses it";
         return Label(kIntegrityType, nullptr, SUM_INTEGRITY) + PadRight(name, 23) +
-               L"    absent: the installer refuses this package\n";
+               "    absent: the installer refuses this package\n";
     }
 
-    std::wstring what = DescribeBytes(integrity->data, integrity->size);
+    std::string what = DescribeBytes(integrity->data, integrity->size);
     if (integrity->size == INTEGRITY_ENTRY_SIZE && integrity->data[3] == 1)
-        what = L"version 1, checksum " + Hex((DWORD)integrity->data[4] | integrity->data[5] << 8 |
-                                                 integrity->data[6] << 16 | (DWORD)integrity->data[7] << 24,
-                                             8);
+        what = "version 1, checksum " + Hex(pe::Get32(integrity->data + 4), 8);
     switch (CheckIntegrityEntry(integrity->data, integrity->size, views))
     {
     case INTEGRITY_UNSTAMPED:
-        return Line(*integrity, name,
-                    L"not stamped (placeholder): the installer does not check this package");
+        return Line(*integrity, name, "not stamped (placeholder): the installer does not check this package");
     case INTEGRITY_MATCHES:
-        return Line(*integrity, name, what + L": matches");
+        return Line(*integrity, name, what + ": matches");
     case INTEGRITY_MISMATCH:
         break;
     }
-    *refusal = L"is damaged: it does not match its integrity entry (SUM 142), and the installer refuses it";
-    return Line(*integrity, name, what + L": does NOT match: the package is damaged");
+    *refusal = "is damaged: it does not match its integrity entry (SUM 142), and the installer refuses it";
+    return Line(*integrity, name, what + ": does NOT match: the package is damaged");
 }
 
 // For release notes and download pages: the same before and after signing, and what the customer's
-// installed file hashes to. By the system's own implementation, from its own folder.
-std::wstring Sha256(const BYTE* data, DWORD size)
+// installed file hashes to. In lower case, as sha256sum and most download pages write it.
+std::string Sha256Text(const uint8_t* data, size_t size)
 {
-    auto open = AfxLibraryFunction<decltype(&BCryptOpenAlgorithmProvider)>("bcrypt.dll",
-                                                                           "BCryptOpenAlgorithmProvider");
-    auto create = AfxLibraryFunction<decltype(&BCryptCreateHash)>("bcrypt.dll", "BCryptCreateHash");
-    auto hashData = AfxLibraryFunction<decltype(&BCryptHashData)>("bcrypt.dll", "BCryptHashData");
-    auto finish = AfxLibraryFunction<decltype(&BCryptFinishHash)>("bcrypt.dll", "BCryptFinishHash");
-    auto destroy = AfxLibraryFunction<decltype(&BCryptDestroyHash)>("bcrypt.dll", "BCryptDestroyHash");
-    auto close = AfxLibraryFunction<decltype(&BCryptCloseAlgorithmProvider)>("bcrypt.dll",
-                                                                             "BCryptCloseAlgorithmProvider");
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    UCHAR digest[32];
-    const bool done = open && create && hashData && finish && destroy && close &&
-                      open(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0) == 0 &&
-                      create(algorithm, &hash, nullptr, 0, nullptr, 0, 0) == 0 &&
-                      hashData(hash, (PUCHAR)data, size, 0) == 0 &&
-                      finish(hash, digest, sizeof digest, 0) == 0;
-    if (hash != nullptr)
-        destroy(hash);
-    if (algorithm != nullptr)
-        close(algorithm, 0);
-    if (!done)
-        Fail(L"cannot compute the database's SHA-256: the system's bcrypt.dll is missing or refuses to");
-    // In lower case, as sha256sum and most download pages write it.
-    static const wchar_t kDigits[] = L"0123456789abcdef";
-    std::wstring text;
-    for (UCHAR byte : digest)
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text;
+    for (uint8_t byte : Sha256(data, size))
         text += {kDigits[byte >> 4], kDigits[byte & 0xF]};
     return text;
 }
 
 // The certificate table that signing appends to the file, which the loader and the installer skip. A
 // table that does not fit means a file cut short on its way.
-std::wstring DescribeSignature(const PeImage& image, std::wstring* refusal)
+std::string DescribeSignature(const PeImage& image, std::string* refusal)
 {
-    const IMAGE_DATA_DIRECTORY& table = image.directory(IMAGE_DIRECTORY_ENTRY_SECURITY);
-    if (table.VirtualAddress == 0 && table.Size == 0)
-        return L"absent";
+    const DataDirectory table = image.directory(pe::kSecurityDirectory);
+    if (table.address == 0 && table.size == 0)
+        return "absent";
     // A file offset, unlike every other directory's address. The table's first certificate starts with
     // its length (4 bytes), revision (2) and type (2), 2 meaning PKCS #7 signed data.
-    DWORD length = 0;
-    WORD type = 0;
-    if (table.VirtualAddress <= image.size() && table.Size <= image.size() - table.VirtualAddress &&
-        table.Size >= 8)
+    uint32_t length = 0;
+    uint16_t type = 0;
+    if (table.address <= image.size() && table.size <= image.size() - table.address && table.size >= 8)
     {
-        std::memcpy(&length, image.data() + table.VirtualAddress, sizeof length);
-        std::memcpy(&type, image.data() + table.VirtualAddress + 6, sizeof type);
+        length = pe::Get32(image.data() + table.address);
+        type = pe::Get16(image.data() + table.address + 6);
     }
-    if (length >= 8 && length <= table.Size && type == 2)
-        return L"present (verifying it is the signing tool's job)";
-    *refusal = L"is damaged: its certificate table does not fit in the file (cut short?)";
-    return L"damaged";
+    if (length >= 8 && length <= table.size && type == 2)
+        return "present (verifying it is the signing tool's job)";
+    *refusal = "is damaged: its certificate table does not fit in the file (cut short?)";
+    return "damaged";
 }
 } // namespace
 
-std::wstring DescribePackage(const std::wstring& path, std::wstring* refusal)
+std::string DescribePackage(const std::string& path, std::string* refusal)
 {
-    PackageFile file(path, L"the package");
+    PackageFile file(path, "the package");
     // Not read by the installer, but a table cut short means the file is.
     size_t symbolsAt, symbolsLength;
     file.image().SymbolTable(&symbolsAt, &symbolsLength);
     std::vector<ResourceEntry> entries = file.Entries(kPayloadType);
-    for (const wchar_t* type : {kSettingType, kIntegrityType})
+    for (const char16_t* type : {kSettingType, kIntegrityType})
         for (const ResourceEntry& entry : file.Entries(type))
             entries.push_back(entry);
 
-    std::wstring report = L"Package " + path + L"\n";
+    std::string report = "Package " + path + "\n";
     int absent = 0;
     for (const KnownEntry& known : kKnownEntries)
     {
@@ -268,33 +241,33 @@ std::wstring DescribePackage(const std::wstring& path, std::wstring* refusal)
         }
         if (!found)
         {
-            report += Label(known.type, nullptr, known.id) + PadRight(known.name, 23) + L"    " +
-                      AbsenceMeaning(known.kind) + L"\n";
+            report += Label(known.type, nullptr, known.id) + PadRight(known.name, 23) + "    " +
+                      AbsenceMeaning(known.kind) + "\n";
             absent++;
         }
     }
-    std::wstring integrityRefusal, signatureRefusal;
+    std::string integrityRefusal, signatureRefusal;
     report += DescribeIntegrity(entries, &integrityRefusal);
     for (const ResourceEntry& entry : entries)
         if (!entry.name.empty() ||
             (FindKnownEntry(entry.type, entry.id) == nullptr && !IsIntegrityEntry(entry)))
-            report += Line(entry, L"(not read by the installer)", DescribeBytes(entry.data, entry.size));
+            report += Line(entry, "(not read by the installer)", DescribeBytes(entry.data, entry.size));
 
-    report += absent == 0 ? L"All 7 entries are present.\n"
-                          : std::to_wstring(absent) + L" of the 7 entries " + (absent == 1 ? L"is" : L"are") +
-                                L" absent.\n";
+    report += absent == 0 ? "All 7 entries are present.\n"
+                          : std::to_string(absent) + " of the 7 entries " + (absent == 1 ? "is" : "are") +
+                                " absent.\n";
     // The payload the installer writes: the one it finds first.
     const ResourceEntry* payload = Preferred(entries, kPayloadType, MDB_DATABASE);
     if (payload != nullptr)
-        report += L"Database SHA-256: " + Sha256(payload->data, payload->size) + L"\n";
-    report += L"Authenticode signature: " + DescribeSignature(file.image(), &signatureRefusal) + L"\n";
+        report += "Database SHA-256: " + Sha256Text(payload->data, payload->size) + "\n";
+    report += "Authenticode signature: " + DescribeSignature(file.image(), &signatureRefusal) + "\n";
 
     // One reason, the plainest: no database at all, then the checksum, then the signature's table.
-    *refusal = payload == nullptr ? L"carries no database (MDB 129): the installer would report it as "
-                                    L"incorrectly generated"
+    *refusal = payload == nullptr ? "carries no database (MDB 129): the installer would report it as "
+                                    "incorrectly generated"
                : !integrityRefusal.empty() ? integrityRefusal
                                            : signatureRefusal;
     if (!refusal->empty())
-        *refusal = L"the package " + path + L" " + *refusal;
+        *refusal = "the package " + path + " " + *refusal;
     return report;
 }

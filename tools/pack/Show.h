@@ -5,4 +5,4 @@
 
 // Throws PackError when the package cannot be read. Sets `refusal` to why the installer would refuse the
 // package, or leaves it empty when the installer would install it.
-std::wstring DescribePackage(const std::wstring& path, std::wstring* refusal);
+std::string DescribePackage(const std::string& path, std::string* refusal);

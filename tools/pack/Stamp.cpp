@@ -1,32 +1,31 @@
 #include "pack/Stamp.h"
-#include "pack/Console.h"
-#include "pack/Files.h"
 #include "pack/PackError.h"
 #include "pack/PackageEntries.h"
-#include "pack/PeCleanUp.h"
 #include "pack/PeImage.h"
+#include "pack/Platform.h"
 #include "pack/ResourceTree.h"
+#include "pack/Text.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
 
-#include <cstddef>
 #include <memory>
 
 namespace
 {
+constexpr uint16_t kNeutral = 0; // the language the installer looks its entries up in
+
 struct Resource
 {
     const EntrySource* source;
-    const BYTE* data;
+    const uint8_t* data;
     size_t size;
-    bool empty; // stamped as one byte, then cut to none
 };
 
-const BYTE kPlaceholder = 0;
+const uint8_t kNothing = 0; // where an empty entry's data points
 
 // The integrity entry, as if --raw gave it; computed over the other entries.
 const EntrySource kIntegritySource = {
-    kIntegrityType, SUM_INTEGRITY, EntrySource::RawFile, L"", false, L"the integrity entry",
+    kIntegrityType, SUM_INTEGRITY, EntrySource::RawFile, "", false, "the integrity entry",
 };
 
 // Every input read, and checked, before anything is written.
@@ -39,9 +38,12 @@ public:
         {
             switch (source.kind)
             {
-            case EntrySource::Text:
-                Own(source, EncodeText(source.value));
+            case EntrySource::Text: {
+                std::u16string text;
+                FromUtf8(source.value, &text); // checked with the command line
+                Own(source, EncodeText(text));
                 break;
+            }
             case EntrySource::Flag:
                 Own(source, EncodeFlag(source.flag));
                 break;
@@ -62,7 +64,7 @@ public:
 
     const std::vector<Resource>& resources() const { return resources_; }
 
-    const Resource* Find(const std::wstring& type, UINT id) const
+    const Resource* Find(const std::u16string& type, uint16_t id) const
     {
         for (const Resource& resource : resources_)
             if (resource.source->type == type && resource.source->id == id)
@@ -71,7 +73,6 @@ public:
     }
 
 private:
-    // Over the entries exactly as they will be stamped: an empty one has size 0, whatever the update got.
     void AddIntegrityEntry()
     {
         PackageEntryView views[7] = {};
@@ -79,7 +80,7 @@ private:
             for (const Resource& resource : resources_)
                 if (resource.source->id == kCheckedPackageEntries[i].nID &&
                     SameTypeName(kCheckedPackageEntries[i].pszType, resource.source->type.c_str()))
-                    views[i] = {TRUE, resource.data, resource.empty ? 0 : (DWORD)resource.size};
+                    views[i] = {TRUE, resource.data, (DWORD)resource.size};
         Bytes entry(INTEGRITY_ENTRY_SIZE);
         MakeIntegrityEntry(views, entry.data());
         Own(kIntegritySource, std::move(entry));
@@ -88,36 +89,33 @@ private:
     void Own(const EntrySource& source, Bytes bytes)
     {
         owned_.push_back(std::make_unique<Bytes>(std::move(bytes)));
-        resources_.push_back({&source, owned_.back()->data(), owned_.back()->size(), false});
+        resources_.push_back({&source, owned_.back()->data(), owned_.back()->size()});
     }
 
     void Map(const EntrySource& source, bool force)
     {
         const bool database = source.kind == EntrySource::Database;
-        const wchar_t* what = database ? L"the database" : L"the file";
+        const char* what = database ? "the database" : "the file";
         // Before mapping it: a file too large for the package may be too large to map here as well.
         total_ += FileSizeOf(source.value, what);
         if (total_ > kMaxPackageBytes)
-            Fail(source.option + L": " + source.value +
-                 L" would make the package's entries larger than 1 GiB, " +
-                 L"more than a 32-bit installer can be sure to map beside its libraries");
+            Fail(source.option + ": " + source.value +
+                 " would make the package's entries larger than 1 GiB, " +
+                 "more than a 32-bit installer can be sure to map beside its libraries");
         views_.push_back(std::make_unique<FileView>(source.value, what));
         const FileView& view = *views_.back();
         if (database && !force && !HasJetSignature(view.data(), view.size()))
-            Fail(L"the database " + source.value +
-                 L" is not a Jet database: it does not begin with 00 01 00 00 \"Standard Jet DB\" "
-                 L"(give --force to stamp it anyway)");
-        if (view.size() == 0)
-            resources_.push_back({&source, &kPlaceholder, 1, true});
-        else
-            resources_.push_back({&source, view.data(), view.size(), false});
+            Fail("the database " + source.value +
+                 " is not a Jet database: it does not begin with 00 01 00 00 \"Standard Jet DB\" "
+                 "(give --force to stamp it anyway)");
+        resources_.push_back({&source, view.size() == 0 ? &kNothing : view.data(), view.size()});
     }
 
     std::vector<std::unique_ptr<Bytes>> owned_;
     std::vector<std::unique_ptr<FileView>> views_;
     std::vector<Resource> resources_;
     bool integrityGiven_ = false;
-    ULONGLONG total_ = 0;
+    uint64_t total_ = 0;
 };
 
 // What the installer does differently without an entry the command line left out, in registry mode and
@@ -125,30 +123,30 @@ private:
 // not warned about.
 struct Absence
 {
-    const wchar_t* type;
-    UINT id;
-    const wchar_t* option;
-    const wchar_t* inRegistryMode;
-    const wchar_t* inSharedFolderMode;
+    const char16_t* type;
+    uint16_t id;
+    const char* option;
+    const char* inRegistryMode;
+    const char* inSharedFolderMode;
 };
 
 const Absence kAbsences[] = {
-    {kPayloadType, MDB_DATABASE, L"--database",
-     L"the package has no payload, and its installer will report it as incorrectly generated",
-     L"the package has no payload, and its installer will report it as incorrectly generated"},
-    {kSettingType, REG_USE_SHARED_FOLDER, L"--shared-folder", nullptr,
-     L"the installer counts the flag as set: the package installs under the common application-data folder "
-     L"and makes no country check"},
-    {kSettingType, REG_SETTINGS_KEY, L"--settings-key",
-     L"no target path is known: the user must browse for one",
-     L"the shared-folder path has an empty folder name, and the file is named PriceList.mdb"},
-    {kSettingType, REG_PATH_VALUE, L"--path-value",
-     L"the installer reads the target path from the settings key's default value",
-     L"the shared-folder path's folder is named \"CAT-\" alone"},
-    {kSettingType, REG_COUNTRY_KEY, L"--country-key", L"no country check is made and no date is stored",
-     L"no date is stored"},
-    {kSettingType, REG_TARIFF_DATE, L"--date", L"no date is stored", L"no date is stored"},
-    {kSettingType, REG_COUNTRY_CODE, L"--country", L"no country check is made", nullptr},
+    {kPayloadType, MDB_DATABASE, "--database",
+     "the package has no payload, and its installer will report it as incorrectly generated",
+     "the package has no payload, and its installer will report it as incorrectly generated"},
+    {kSettingType, REG_USE_SHARED_FOLDER, "--shared-folder", nullptr,
+     "the installer counts the flag as set: the package installs under the common application-data folder "
+     "and makes no country check"},
+    {kSettingType, REG_SETTINGS_KEY, "--settings-key",
+     "no target path is known: the user must browse for one",
+     "the shared-folder path has an empty folder name, and the file is named PriceList.mdb"},
+    {kSettingType, REG_PATH_VALUE, "--path-value",
+     "the installer reads the target path from the settings key's default value",
+     "the shared-folder path's folder is named \"CAT-\" alone"},
+    {kSettingType, REG_COUNTRY_KEY, "--country-key", "no country check is made and no date is stored",
+     "no date is stored"},
+    {kSettingType, REG_TARIFF_DATE, "--date", "no date is stored", "no date is stored"},
+    {kSettingType, REG_COUNTRY_CODE, "--country", "no country check is made", nullptr},
 };
 
 // As the installer reads the flag: set when absent, or when any of its first four bytes is not zero.
@@ -157,138 +155,83 @@ bool SharedFolderMode(const Contents& contents)
     const Resource* flag = contents.Find(kSettingType, REG_USE_SHARED_FOLDER);
     if (flag == nullptr)
         return true;
-    for (size_t i = 0; i < flag->size && i < 4 && !flag->empty; i++)
+    for (size_t i = 0; i < flag->size && i < 4; i++)
         if (flag->data[i] != 0)
             return true;
     return false;
 }
 
-std::wstring AbsenceWarnings(const Contents& contents)
+std::string AbsenceWarnings(const Contents& contents)
 {
     const bool shared = SharedFolderMode(contents);
-    std::wstring warnings;
+    std::string warnings;
     for (const Absence& absence : kAbsences)
     {
-        const wchar_t* meaning = shared ? absence.inSharedFolderMode : absence.inRegistryMode;
+        const char* meaning = shared ? absence.inSharedFolderMode : absence.inRegistryMode;
         // Without a settings key no registry value is read at all.
         if (absence.id == REG_PATH_VALUE && !shared &&
             contents.Find(kSettingType, REG_SETTINGS_KEY) == nullptr)
             meaning = nullptr;
         if (meaning != nullptr && contents.Find(absence.type, absence.id) == nullptr)
-            warnings +=
-                L"quillbrook-pack: warning: no " + std::wstring(absence.option) + L": " + meaning + L"\n";
+            warnings += "quillbrook-pack: warning: no " + std::string(absence.option) + ": " + meaning + "\n";
     }
     return warnings;
 }
 
-// The package's entries would be merged into any the base already has, and Wine drops a request to
-// delete those, so a package stamped over a package could keep entries the command line leaves out. The
-// placeholder integrity entry is the fixed executable's own, and replaced anyway. Reading the tree also
-// checks it, before the system's resource update trusts it.
-void RefuseStampedBase(const PeImage& base, const std::wstring& path)
+// The package's entries join the base's own resources, each replacing the same resource of the base:
+// stamped over a package, a package would keep the entries its command line leaves out. The placeholder
+// integrity entry is the fixed executable's own, and replaced anyway.
+void RefuseStampedBase(const std::vector<ResourceEntry>& resources, const std::string& path)
 {
-    for (const ResourceEntry& entry : ReadResourceTree(base))
+    for (const ResourceEntry& entry : resources)
         if (entry.type == kPayloadType || entry.type == kSettingType)
-            Fail(L"the base " + path +
-                 L" already carries package entries; stamp the fixed Quillbrook.exe instead");
+            Fail("the base " + path +
+                 " already carries package entries; stamp the fixed Quillbrook.exe instead");
 }
 
-void CopyInto(const FileView& source, const std::wstring& path)
+// The base's own resources, and the package's entries, language-neutral as the installer looks them up.
+std::vector<ResourceEntry> PackageResources(const std::vector<ResourceEntry>& base, const Contents& contents)
 {
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-    if (!file.valid())
-        Fail(L"cannot write " + path + L": " + SystemErrorText(GetLastError()));
-    WriteAll(file.get(), source.data(), source.size(), path);
-}
-
-// Language-neutral, as the installer looks them up.
-void StampResources(const std::wstring& path, const Contents& contents)
-{
-    HANDLE update = BeginUpdateResourceW(path.c_str(), FALSE);
-    if (update == NULL)
-        Fail(L"cannot update the resources of " + path + L": " + SystemErrorText(GetLastError()));
+    std::vector<ResourceEntry> entries;
     for (const Resource& resource : contents.resources())
+        entries.push_back({resource.source->type, 0, std::u16string(), resource.source->id, kNeutral, 0, 0,
+                           resource.data, (uint32_t)resource.size});
+    for (const ResourceEntry& own : base)
     {
-        if (!UpdateResourceW(update, resource.source->type.c_str(), MAKEINTRESOURCEW(resource.source->id),
-                             MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), (void*)resource.data,
-                             (DWORD)resource.size))
-        {
-            DWORD error = GetLastError();
-            EndUpdateResourceW(update, TRUE);
-            Fail(L"cannot stamp " + resource.source->option + L": " + SystemErrorText(error));
-        }
+        bool replaced = false;
+        for (size_t i = 0; i < contents.resources().size() && !replaced; i++)
+            replaced = SameResource(own, entries[i]);
+        if (!replaced)
+            entries.push_back(own);
     }
-    if (!EndUpdateResourceW(update, FALSE))
-        Fail(L"cannot write the resources into " + path + L": " + SystemErrorText(GetLastError()));
-}
-// Wine's resource update refuses an entry of zero bytes, yet a payload may have any length and --raw
-// stores a file as it is. Such an entry goes in as one byte, whose size is then set to zero.
-void EmptyThePlaceholders(const std::wstring& path, const Contents& contents)
-{
-    std::vector<const Resource*> empties;
-    for (const Resource& resource : contents.resources())
-        if (resource.empty)
-            empties.push_back(&resource);
-    if (empties.empty())
-        return;
-
-    std::vector<size_t> sizes;
-    {
-        FileView view(path, L"the stamped copy");
-        PeImage image(view.data(), view.size(), L"the stamped copy " + path);
-        for (const Resource* resource : empties)
-            sizes.push_back(FindResourceDataEntry(image, resource->source->type, resource->source->id,
-                                                  MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL)) +
-                            offsetof(IMAGE_RESOURCE_DATA_ENTRY, Size));
-    }
-    UniqueHandle file(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
-    for (size_t at : sizes)
-    {
-        const DWORD none = 0;
-        if (!file.valid() ||
-            SetFilePointer(file.get(), (LONG)at, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER)
-            Fail(L"cannot write " + path + L": " + SystemErrorText(GetLastError()));
-        WriteAll(file.get(), &none, sizeof none, path);
-    }
+    return entries;
 }
 } // namespace
 
 void MakePackage(const Options& options)
 {
-    const std::wstring base = FullPath(options.base);
-    const std::wstring out = FullPath(options.out);
+    const std::string base = FullPath(options.base);
+    const std::string out = FullPath(options.out);
     if (SameFile(base, out))
-        FailUsage(L"--out names the base itself; the fixed executable must stay as it is");
+        FailUsage("--out names the base itself; the fixed executable must stay as it is");
 
-    FileView baseView(base, L"the base");
-    PeImage baseImage(baseView.data(), baseView.size(), L"the base " + base);
-    RefuseStampedBase(baseImage, base);
+    FileView baseView(base, "the base");
+    PeImage baseImage(baseView.data(), baseView.size(), "the base " + base);
+    const std::vector<ResourceEntry> baseResources = ReadResourceTree(baseImage);
+    RefuseStampedBase(baseResources, base);
+    const uint32_t address = ResourceSectionAddress(baseImage);
     Contents contents(options);
 
-    TempFile stamped(out);
-    CopyInto(baseView, stamped.path());
-    StampResources(stamped.path(), contents);
-    EmptyThePlaceholders(stamped.path(), contents);
-
-    TempFile clean(out);
-    {
-        FileView stampedView(stamped.path(), L"the stamped copy");
-        PeImage stampedImage(stampedView.data(), stampedView.size(), L"the stamped copy " + stamped.path());
-        UniqueHandle file(
-            CreateFileW(clean.path().c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
-        if (!file.valid())
-            Fail(L"cannot write " + clean.path() + L": " + SystemErrorText(GetLastError()));
-        WriteCleanImage(baseImage, stampedImage, file.get(), clean.path());
-        if (!FlushFileBuffers(file.get()))
-            Fail(L"cannot write " + clean.path() + L": " + SystemErrorText(GetLastError()));
-    }
-    clean.MoveOntoTarget();
+    const ResourceSection resources(PackageResources(baseResources, contents), address);
+    OutputFile package(out);
+    WriteImage(baseImage, resources, package);
+    package.Commit();
     // Once the package is made, so that a failed run says one thing only.
-    std::wstring warnings;
-    for (const std::wstring& problem : options.forced)
-        warnings += L"quillbrook-pack: warning: " + problem + L"; stamped as given (--force)\n";
+    std::string warnings;
+    for (const std::string& problem : options.forced)
+        warnings += "quillbrook-pack: warning: " + problem + "; stamped as given (--force)\n";
     WriteErr(warnings + AbsenceWarnings(contents));
     const size_t count = options.entries.size();
-    WriteOut(L"Made " + out + L" with " + std::to_wstring(count) + (count == 1 ? L" entry" : L" entries") +
-             (contents.integrityGiven() ? L"." : L" and their integrity entry.") + L"\n");
+    WriteOut("Made " + out + " with " + std::to_string(count) + (count == 1 ? " entry" : " entries") +
+             (contents.integrityGiven() ? "." : " and their integrity entry.") + "\n");
 }

@@ -2,15 +2,18 @@
 # Makes, checks, signs and verifies one release package, and stops at the first step that fails; OUT.exe
 # appears only once every step has passed.
 #   release.sh OUT.exe SETTINGS...    (the generator's options: --database, --country, ...)
-# PACK: the command that runs the generator; BASE: the fixed Quillbrook.exe; CERT and KEY: the publisher's
-# certificate and key; TIMESTAMP: the certificate authority's timestamp server; CAFILE: the certificates
-# that the signature and its timestamp lead to.
+# PACK: the command that runs the generator (by default the one this tree builds in build/native, else
+# quillbrook-pack on the PATH); BASE: the fixed Quillbrook.exe; CERT and KEY: the publisher's certificate
+# and key; TIMESTAMP: the certificate authority's timestamp server; CAFILE: the certificates that the
+# signature and its timestamp lead to.
 set -eu
 out=$1
 shift
 unsigned="${out%.exe}-unsigned.exe" signed="${out%.exe}-signed.exe"
 trap 'rm -f "$unsigned" "$signed"' EXIT
-: "${PACK:=wine quillbrook-pack.exe}" "${BASE:=Quillbrook.exe}" "${CAFILE:=/etc/ssl/certs/ca-certificates.crt}"
+built="$(dirname "$0")/../../build/native/bin/quillbrook-pack"
+[ -x "$built" ] || built=quillbrook-pack
+: "${PACK:=$built}" "${BASE:=Quillbrook.exe}" "${CAFILE:=/etc/ssl/certs/ca-certificates.crt}"
 
 $PACK --base "$BASE" --out "$unsigned" "$@"
 $PACK --show "$unsigned" >/dev/null
