@@ -87,6 +87,16 @@ bool EndsWith(const std::wstring& name, const wchar_t* end)
     return name.size() >= length && name.compare(name.size() - length, length, end) == 0;
 }
 
+// The files whose names end so are encrypted, as far as the code under test can tell.
+const wchar_t* g_encrypted;
+BOOL WINAPI ReportsEncrypted(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
+{
+    BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
+    if (got && infoClass == FileBasicInfo && EndsWith(NameOf(file), g_encrypted))
+        ((FILE_BASIC_INFO*)info)->FileAttributes |= FILE_ATTRIBUTE_ENCRYPTED;
+    return got;
+}
+
 bool Install(const std::string& target, const Bytes& bytes, CFileException* error)
 {
     CAtomicFile file;
@@ -431,14 +441,8 @@ TEST_F(AtomicFile, FilesWithNamedStreamsEncryptionOrAnUnknownFinalPathAreWritten
     }
     {
         // A folder that encrypts new files would make the database readable by the installing account alone.
-        ScopedSysCall encrypting(
-            sys.GetFileInformationByHandleEx,
-            +[](HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size) WINAPI -> BOOL {
-                BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
-                if (got && infoClass == FileBasicInfo && EndsWith(NameOf(file), L".installing"))
-                    ((FILE_BASIC_INFO*)info)->FileAttributes |= FILE_ATTRIBUTE_ENCRYPTED;
-                return got;
-            });
+        g_encrypted = L".installing";
+        ScopedSysCall encrypting(sys.GetFileInformationByHandleEx, ReportsEncrypted);
         ASSERT_TRUE(Install(target, oldBytes, &error)) << error.m_lOsError;
         EXPECT_EQ(oldBytes, ReadFileBytes(target));
         EXPECT_EQ(index, FileIndex(target));
@@ -1090,14 +1094,8 @@ TEST_F(AtomicFile, FilesMadeBesideTheTargetAreOpenOnlyToUsFromTheirFirstInstant)
 
     // An encrypted file's contents are never left in a plain copy: where the copy cannot be encrypted (Wine
     // encrypts nothing), nothing is written.
-    ScopedSysCall encrypted(
-        sys.GetFileInformationByHandleEx,
-        +[](HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size) WINAPI -> BOOL {
-            BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
-            if (got && infoClass == FileBasicInfo && EndsWith(NameOf(file), L"New.mdb"))
-                ((FILE_BASIC_INFO*)info)->FileAttributes |= FILE_ATTRIBUTE_ENCRYPTED;
-            return got;
-        });
+    g_encrypted = L"New.mdb";
+    ScopedSysCall encrypted(sys.GetFileInformationByHandleEx, ReportsEncrypted);
     EXPECT_FALSE(Install(target, newBytes, &error));
     EXPECT_EQ(ERROR_ENCRYPTION_FAILED, error.m_lOsError);
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
