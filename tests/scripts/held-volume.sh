@@ -10,11 +10,10 @@ prefix=$2
 mountpoint="$prefix-held-volume"
 folder="$mountpoint.data"
 
+# Also takes away a volume whose process has died, which no longer answers even to mountpoint(1).
 unmount() {
     rm -f "$prefix/dosdevices/h:"
-    if mountpoint -q "$mountpoint"; then
-        umount "$mountpoint" 2>/dev/null || umount -l "$mountpoint"
-    fi
+    umount "$mountpoint" 2>/dev/null || umount -l "$mountpoint" 2>/dev/null || true
 }
 
 case "$action" in
