@@ -8,7 +8,7 @@ packages=(
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
     wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick
     googletest g++ libgtest-dev libssl-dev
-    icoutils python3 python3-pefile osslsigncode openssl
+    icoutils python3 python3-pefile python3-fusepy osslsigncode openssl
 )
 if [ "${1:-}" = "--bench" ]; then
     packages+=(hyperfine nsis gnuplot-nox)

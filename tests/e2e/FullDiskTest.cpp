@@ -20,18 +20,9 @@ protected:
     void SetUp() override
     {
         if (!FileExists("S:\\"))
-        {
-            std::string reason = "no reason recorded";
-            std::string marker = BinDir() + "\\..\\wineprefix-small-volume.refused";
-            if (FileExists(marker))
-            {
-                Bytes text = ReadFileBytes(marker);
-                reason.assign(text.begin(), text.end());
-            }
-            GTEST_SKIP() << "No small volume S: to fill (" << reason
+            GTEST_SKIP() << "No small volume S: to fill (" << VolumeRefusal("small-volume")
                          << "). The same failure is provoked through the system-call table in "
                             "dialog_tests (InstallFaults.AFullDisk*) and unit_tests (AtomicFile.AFullDisk*).";
-        }
         DeleteRegTree(HKEY_CURRENT_USER, kHostRootKey);
         RemoveTree("S:\\Prices");
         CreateDirectoryA("S:\\Prices", nullptr);

@@ -114,6 +114,17 @@ std::vector<std::string> ListFolder(const std::string& folder)
     return names;
 }
 
+std::string VolumeRefusal(const std::string& name)
+{
+    const std::string marker = BinDir() + "\\..\\wineprefix-" + name + ".refused";
+    if (!FileExists(marker))
+        return "no reason recorded";
+    Bytes text = ReadFileBytes(marker);
+    while (!text.empty() && isspace(text.back()))
+        text.pop_back();
+    return std::string(text.begin(), text.end());
+}
+
 std::vector<std::string> TemporaryFilesOf(const std::string& target)
 {
     // The documented shape, <name>.<16 hex digits>.installing, and not the installer's own pattern: names

@@ -39,6 +39,10 @@ void WriteFileBytes(const std::string& path, const Bytes& bytes);
 // The names in a folder (files and folders, without "." and "..").
 std::vector<std::string> ListFolder(const std::string& folder);
 
+// Why tests/scripts/<name>.sh could not give the Wine prefix its test volume, as it left it beside the
+// prefix ("no reason recorded" without a word).
+std::string VolumeRefusal(const std::string& name);
+
 // The temporary files of the one-step replacement of target (CAtomicFile) now in its folder.
 std::vector<std::string> TemporaryFilesOf(const std::string& target);
 // A Unix symbolic link at link leading to target (which exists), both Windows paths: Wine 8's
