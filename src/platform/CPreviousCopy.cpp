@@ -127,8 +127,7 @@ BOOL CPreviousCopy::Adopt(const wchar_t* pszCopy, CFileException* pError)
     {
         pError->Set((LONG)dwError, m_fileCopy.m_strFileName);
         m_fileCopy.Abort();
-        free(m_pBuffer);
-        m_pBuffer = NULL;
+        Forget();
         return FALSE;
     }
     m_pszPath = AllocPath(wcslen(pszCopy));
@@ -152,10 +151,7 @@ void CPreviousCopy::Discard()
     if (m_pszPath != NULL && !m_fileCopy.CloseAndDelete(m_pszPath))
         AfxLog("the copy of the previous contents, %s, could not be removed: %s",
                (const char*)DisplayPath(m_pszPath), (const char*)AfxErrorText(::GetLastError()));
-    free(m_pszPath);
-    m_pszPath = NULL;
-    free(m_pBuffer);
-    m_pBuffer = NULL;
+    Forget();
 }
 
 CString CPreviousCopy::Leave()
@@ -164,9 +160,14 @@ CString CPreviousCopy::Leave()
     if (m_pszPath != NULL)
         strPath = DisplayPath(m_pszPath);
     m_fileCopy.Abort();
+    Forget();
+    return strPath;
+}
+
+void CPreviousCopy::Forget()
+{
     free(m_pszPath);
     m_pszPath = NULL;
     free(m_pBuffer);
     m_pBuffer = NULL;
-    return strPath;
 }

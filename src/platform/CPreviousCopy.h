@@ -43,6 +43,7 @@ public:
 private:
     BOOL CreateIn(const wchar_t* pszPath, CFile& file, DWORD dwAttributes, CFileException* pError);
     BOOL Copy(CFile& from, CFile& to, ULONGLONG cbLimit, ULONGLONG* pcbCopied, CFileException* pError);
+    void Forget(); // frees the path and the buffer; the file is the caller's to close or remove
 
     wchar_t* m_pszPath; // set while the copy exists
     CFile m_fileCopy;   // held with no sharing until it is removed or left
