@@ -175,7 +175,7 @@ void CQuillbrookDlg::SetRunOutcome(InstallOutcome outcome)
 {
     // A target that an attempt of this run damaged stays the news, however the run goes on and ends,
     // until a later attempt makes it whole.
-    SetOutcome(m_strDamagedKeptIn.IsEmpty() ? outcome : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE);
+    SetOutcome(m_target.GetCondition() == TARGET_WHOLE ? outcome : OUTCOME_WRITE_FAILED_PREVIOUS_SET_ASIDE);
 }
 
 void CQuillbrookDlg::EndWith(InstallOutcome outcome)
@@ -193,7 +193,7 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
     // earlier attempt left it damaged, the copy of what it had before is what a failure puts back.
     CAtomicFile file;
     CFileException error;
-    while (!file.Open(m_strTargetPath, &error, m_strDamagedKeptIn))
+    while (!file.Open(m_strTargetPath, &error, m_target.GetKeptIn()))
     {
         if (IsDiskFull(error))
             return FailWrite(file, error);
@@ -218,25 +218,27 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
             return FALSE;
         }
     }
-    m_strDamagedKeptIn.Empty();
+    m_target.SetKeptIn(NULL);
     AfxLog("database written: %lu bytes", cbData);
     return TRUE;
 }
 
 BOOL CQuillbrookDlg::FailWrite(const CAtomicFile& file, const CFileException& error)
 {
-    // What became of the file: as it was (or as it was before a first attempt damaged it), or damaged with
-    // its previous contents in a copy, or replaced without the certainty that this is on the disk.
-    const bool bWasDamaged = !m_strDamagedKeptIn.IsEmpty();
-    m_strDamagedKeptIn = file.PreviousContentsKeptIn();
+    // What became of the file: as it was, or replaced without the certainty that this is on the disk, or
+    // damaged with its previous contents in a copy (this attempt's, or the earlier one's while nothing has
+    // put them back), or put back as it was before an earlier attempt damaged it.
+    const bool bWasDamaged = m_target.GetCondition() == TARGET_DAMAGED_WITH_COPY;
+    m_target.SetKeptIn(file.IsReplaced() ? NULL : file.PreviousContentsKeptIn());
     CString strState = kLeftAsItWasText;
-    if (!m_strDamagedKeptIn.IsEmpty())
-        strState = PreviousSetAsideText(m_strDamagedKeptIn);
-    else if (file.IsReplaced())
+    if (file.IsReplaced())
         strState = kNotOnDiskText;
+    else if (m_target.GetCondition() == TARGET_DAMAGED_WITH_COPY)
+        strState = PreviousSetAsideText(DisplayPath(m_target.GetKeptIn()));
     else if (bWasDamaged)
         strState = kPutBackText;
-    AfxLog("the database could not be written: %s", (const char*)strState);
+    AfxLog("the database could not be written (%s, error %ld): %s",
+           (const char*)AfxErrorText((DWORD)error.m_lOsError), error.m_lOsError, (const char*)strState);
 
     // Attended, the dialog stays so that the user can make room and try again; unattended, the run ends
     // with its status and no box to answer.
@@ -289,9 +291,13 @@ void CQuillbrookDlg::OnOK()
 
     // The target may hold exactly this database already: another machine of the office put it on the
     // shared folder, or this package ran before. It is left alone then, even while Dravik has it open, and
-    // the run goes on as after an install.
+    // the run goes on as after an install. Not after an attempt of this run damaged it: the new bytes read
+    // back may be in the system's cache only, where a write that could not reach the disk left them, and
+    // the copy of its previous contents goes only once it is written whole.
     AfxLog("target: %s", (const char*)m_strTargetPath);
-    if (CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData))
+    const BOOL bAlreadyThere = m_target.GetCondition() == TARGET_WHOLE &&
+                               CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData);
+    if (bAlreadyThere)
         AfxLog("the target already holds this database: left alone");
     else if (!WriteDatabase(payload.pData, payload.cbData))
         return;

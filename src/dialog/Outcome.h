@@ -2,6 +2,10 @@
 #pragma once
 
 #include "platform/CWinApp.h"
+#include "platform/FileNames.h"
+
+#include <stdlib.h>
+#include <wchar.h>
 
 enum InstallOutcome
 {
@@ -46,3 +50,40 @@ inline void SetOutcome(InstallOutcome outcome)
     if (CWinApp* pApp = AfxGetApp())
         pApp->m_nExitCode = outcome;
 }
+
+// What the run's attempts have left of the target: whole (as it was, or with the new database), or damaged by
+// a write in place that failed half-way and could not undo itself, its previous contents in a copy.
+enum TargetCondition
+{
+    TARGET_WHOLE,
+    TARGET_DAMAGED_WITH_COPY,
+};
+
+// The target's condition with, while it is damaged, the copy's path. The path is kept as the \\?\ path the
+// next attempt takes the copy up by: as a person writes it, in the system's code page, it may have lost
+// characters, or name no place at all (a volume's folder).
+class CTargetState
+{
+public:
+    CTargetState() : m_pszKeptIn(NULL) {}
+    ~CTargetState() { free(m_pszKeptIn); }
+    CTargetState(const CTargetState&) = delete;
+    CTargetState& operator=(const CTargetState&) = delete;
+
+    TargetCondition GetCondition() const
+    {
+        return m_pszKeptIn != NULL ? TARGET_DAMAGED_WITH_COPY : TARGET_WHOLE;
+    }
+    // The copy of the previous contents; NULL while the target is whole.
+    const wchar_t* GetKeptIn() const { return m_pszKeptIn; }
+    // Damaged, its previous contents in pszKeptIn; whole, when that is NULL.
+    void SetKeptIn(const wchar_t* pszKeptIn)
+    {
+        wchar_t* pszCopy = pszKeptIn != NULL ? wcscpy(AllocPath(wcslen(pszKeptIn)), pszKeptIn) : NULL;
+        free(m_pszKeptIn);
+        m_pszKeptIn = pszCopy;
+    }
+
+private:
+    wchar_t* m_pszKeptIn;
+};

@@ -39,7 +39,7 @@ protected:
     int m_bUseSharedFolder;         // nonzero: the path is composed under the common application-data folder
     HICON m_hIcon;                  // loaded when the window first shows it
     CBitmap m_bmpPictures[2];       // the banner and the rule, redrawn when the display is not at 96 dpi
-    CString m_strDamagedKeptIn; // while an attempt has left the target damaged: its previous contents' copy
+    CTargetState m_target;          // what the attempts have left of the target
 
     void DoDataExchange(CDataExchange* pDX) override;
     BOOL OnInitDialog() override;

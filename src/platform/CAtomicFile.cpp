@@ -95,11 +95,11 @@ void RemoveLeftoversBeside(const wchar_t* pszPath)
 }
 } // namespace
 
-BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const char* pszDamagedKeptIn)
+BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn)
 {
     Abort();
     m_strTarget = pszTarget;
-    m_strPreviousKeptIn = pszDamagedKeptIn;
+    KeepPreviousIn(pszDamagedKeptIn);
 
     // A device would swallow the bytes and keep nothing; a named stream cannot be replaced.
     m_pszFinal = LongFullPath(pszTarget);
@@ -112,13 +112,16 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const char
 
     if (!OpenTarget(pError))
         return FALSE;
-    if (!m_fileTarget.IsOpen())
-        m_strPreviousKeptIn.Empty(); // gone since, damaged no more
     // A target that an earlier attempt damaged is written in place again, so that a failure puts back the
-    // contents it had before that attempt, not the damaged ones.
-    const char* pszInPlaceBecause = !m_strPreviousKeptIn.IsEmpty() ? "an earlier attempt left it damaged"
-                                    : m_bInPlace                   ? "it may be changed but not deleted"
-                                                                   : NULL;
+    // contents it had before that attempt, not the damaged ones. One deleted since has nothing to put back
+    // into: it is made anew, and the copy stays where it is, still the only place of those contents.
+    const bool bDamaged = m_pszKeptIn != NULL && m_fileTarget.IsOpen();
+    if (m_pszKeptIn != NULL && !bDamaged)
+        AfxLog("the damaged file is gone; its previous contents stay in %s",
+               (const char*)DisplayPath(m_pszKeptIn));
+    const char* pszInPlaceBecause = bDamaged     ? "an earlier attempt left it damaged"
+                                    : m_bInPlace ? "it may be changed but not deleted"
+                                                 : NULL;
     if (pszInPlaceBecause == NULL && m_fileTarget.IsOpen())
     {
         // Replacing a file with other hard links would part it from them. Through a symbolic link, the
@@ -163,6 +166,13 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const char
                  "creation time"
                : "to be created");
     return TRUE;
+}
+
+void CAtomicFile::KeepPreviousIn(const wchar_t* pszCopy)
+{
+    wchar_t* pszKept = pszCopy != NULL ? wcscpy(AllocPath(wcslen(pszCopy)), pszCopy) : NULL;
+    free(m_pszKeptIn);
+    m_pszKeptIn = pszKept;
 }
 
 BOOL CAtomicFile::InPlaceBecause(const char* pszReason)
@@ -283,16 +293,15 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
     // earlier attempt has them in that attempt's copy already; should that copy be gone, the file's bytes as
     // they are now are all there is to go back to, and it stays as damaged as it was.
     bool bAdopted = false;
-    if (!m_strPreviousKeptIn.IsEmpty())
+    if (m_pszKeptIn != NULL)
     {
         CFileException errorAdopting;
-        wchar_t* pszCopy = LongFullPath(m_strPreviousKeptIn);
-        bAdopted = pszCopy != NULL && m_previous.Adopt(pszCopy, &errorAdopting);
-        free(pszCopy);
+        bAdopted = m_previous.Adopt(m_pszKeptIn, &errorAdopting);
         if (!bAdopted)
             AfxLog(
                 "the copy left by the earlier attempt, %s, cannot be used (%s); the file is copied as it is",
-                (const char*)m_strPreviousKeptIn, (const char*)AfxErrorText((DWORD)errorAdopting.m_lOsError));
+                (const char*)DisplayPath(m_pszKeptIn),
+                (const char*)AfxErrorText((DWORD)errorAdopting.m_lOsError));
     }
     if (!bAdopted && !m_previous.Keep(m_fileTarget, m_pszFinal, pError))
         return FALSE;
@@ -328,7 +337,7 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
     if (bWritten)
     {
         m_previous.Discard();
-        m_strPreviousKeptIn.Empty();
+        KeepPreviousIn(NULL);
         return TRUE;
     }
 
@@ -342,13 +351,14 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
         AfxLog("the write failed; the previous contents were put back");
         m_previous.Discard();
         if (bAdopted)
-            m_strPreviousKeptIn.Empty();
+            KeepPreviousIn(NULL);
     }
     else
     {
-        m_strPreviousKeptIn = m_previous.Leave();
+        free(m_pszKeptIn);
+        m_pszKeptIn = m_previous.Leave();
         AfxLog("the write failed, and so did putting the previous contents back: they are kept in %s",
-               (const char*)m_strPreviousKeptIn);
+               (const char*)DisplayPath(m_pszKeptIn));
     }
     return FALSE;
 }

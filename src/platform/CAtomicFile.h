@@ -33,6 +33,8 @@
 #include "CFile.h"
 #include "CPreviousCopy.h"
 
+#include <stdlib.h>
+
 class CAtomicFile
 {
 public:
@@ -41,16 +43,21 @@ public:
           m_bReplaced(FALSE)
     {
     }
-    ~CAtomicFile() { Abort(); }
+    ~CAtomicFile()
+    {
+        Abort();
+        free(m_pszKeptIn);
+    }
     CAtomicFile(const CAtomicFile&) = delete;
     CAtomicFile& operator=(const CAtomicFile&) = delete;
 
     // Fails, as opening the target for writing would, when the target cannot be replaced now: another
     // process has it open, it is read-only, its folder is missing or closed to us, or it is no file.
     // pszDamagedKeptIn, when given, says that an earlier attempt left the target damaged and its previous
-    // contents whole in that copy: the target is then written in place, and a failure puts back what the
-    // copy holds (not the damaged bytes); the copy goes once the target is whole again.
-    BOOL Open(const char* pszTarget, CFileException* pError, const char* pszDamagedKeptIn = NULL);
+    // contents whole in that copy (a full path, as PreviousContentsKeptIn gave it): the target is then
+    // written in place, and a failure puts back what the copy holds (not the damaged bytes); the copy goes
+    // once the target is whole again. A target deleted since is made anew, and the copy stays as it is.
+    BOOL Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn = NULL);
     // Writes the whole new contents and flushes them. On failure the temporary file is removed and the
     // target is released as it was, unless its previous contents could not be put back (below).
     BOOL Write(const void* pData, DWORD cbData, CFileException* pError);
@@ -65,9 +72,10 @@ public:
     // the disk: the target holds the previous contents or the new ones, whole, but it is not known which
     // a power cut would leave.
     BOOL IsReplaced() const { return m_bReplaced; }
-    // While the target is damaged (a Write in place failed and its previous contents could not be put back,
-    // now or in the attempt given to Open): the copy that holds them, for the user. Empty while it is whole.
-    const CString& PreviousContentsKeptIn() const { return m_strPreviousKeptIn; }
+    // After a failure, while no attempt has put the target's previous contents back (a Write in place failed
+    // and could not undo itself, now or in the attempt given to Open): the copy that holds them, as a full
+    // \\?\ path. NULL when the target is as it was before.
+    const wchar_t* PreviousContentsKeptIn() const { return m_pszKeptIn; }
 
 private:
     BOOL OpenTarget(CFileException* pError);
@@ -79,6 +87,7 @@ private:
     BOOL Move();
     BOOL Refuse(DWORD dwError, CFileException* pError);
     BOOL InPlaceBecause(const char* pszReason);
+    void KeepPreviousIn(const wchar_t* pszCopy);
 
     CString m_strTarget;         // as given, for error messages
     wchar_t* m_pszFinal;         // the target as a \\?\ path; once replaced, the file its links lead to
@@ -86,7 +95,7 @@ private:
     CFile m_fileTarget;          // the existing target, held exclusively until Replace
     CFile m_fileTemporary;       // open to nobody else from its creation to the move
     CPreviousCopy m_previous;    // the target's contents while it is written in place
-    CString m_strPreviousKeptIn; // where they are while the target is damaged
+    wchar_t* m_pszKeptIn = NULL; // where they are until an attempt puts them back
     BOOL m_bInPlace;             // the target itself is written, through m_fileTarget
     BOOL m_bSecurityWritable;    // the temporary file was opened with WRITE_DAC and WRITE_OWNER
     BOOL m_bReplaced;            // the temporary file was moved over the target

@@ -154,14 +154,13 @@ void CPreviousCopy::Discard()
     Forget();
 }
 
-CString CPreviousCopy::Leave()
+wchar_t* CPreviousCopy::Leave()
 {
-    CString strPath;
-    if (m_pszPath != NULL)
-        strPath = DisplayPath(m_pszPath);
+    wchar_t* pszPath = m_pszPath;
+    m_pszPath = NULL;
     m_fileCopy.Abort();
     Forget();
-    return strPath;
+    return pszPath;
 }
 
 void CPreviousCopy::Forget()

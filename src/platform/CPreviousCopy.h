@@ -37,8 +37,8 @@ public:
     BOOL PutBack(CFile& file, ULONGLONG cbChanged, CFileException* pError);
     // Removes the copy.
     void Discard();
-    // Lets the copy go as it is, for the user, and gives its path.
-    CString Leave();
+    // Lets the copy go as it is, for the user, and gives its path (free with free()).
+    wchar_t* Leave();
 
 private:
     BOOL CreateIn(const wchar_t* pszPath, CFile& file, DWORD dwAttributes, CFileException* pError);

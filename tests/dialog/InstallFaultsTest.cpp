@@ -145,12 +145,15 @@ namespace
 // A write in place (the target has a second name) that fails half-way: the next g_targetWritesFailing writes
 // to the target fail (99: every one, putting the previous contents back included).
 int g_targetWritesFailing;
-BOOL WINAPI WriteInPlaceFails(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+bool IsTarget(HANDLE file)
 {
     wchar_t name[1024] = L"";
     GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
-    if (wcsstr(name, L".previous") != nullptr || wcsstr(name, L".installing") != nullptr ||
-        g_targetWritesFailing == 0)
+    return wcsstr(name, L".previous") == nullptr && wcsstr(name, L".installing") == nullptr;
+}
+BOOL WINAPI WriteInPlaceFails(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
+{
+    if (!IsTarget(file) || g_targetWritesFailing == 0)
         return kRealSystemCalls.WriteFile(file, data, size, written, overlapped);
     if (g_targetWritesFailing < 99)
         --g_targetWritesFailing;
@@ -243,6 +246,14 @@ TEST_F(InstallFaults, ADamagedFileEndsTheRunWithStatus7HoweverTheRunGoesOn)
             while (IsWindow(window))
                 Sleep(20);
         },
+        [&](HWND window) {
+            // The damaged file is deleted, and the next attempt fails: nothing was put back, the copy is
+            // named.
+            DeleteFileA(target.c_str());
+            sys.WriteFile = DiskFullWriteFile;
+            EXPECT_NE(std::string::npos, InstallAndAnswer(window).find(PreviousCopies(dir)[0]));
+            Leave(window);
+        },
     };
     for (const auto& end : endings)
     {
@@ -257,6 +268,78 @@ TEST_F(InstallFaults, ADamagedFileEndsTheRunWithStatus7HoweverTheRunGoesOn)
         EXPECT_EQ(oldBytes, ReadFileBytes(PreviousCopies(dir)[0]));
         DeleteFileA(PreviousCopies(dir)[0].c_str());
     }
+}
+
+namespace
+{
+// Every byte of the new database is written, then the connection drops: the flush fails, and nothing reaches
+// the file any more, its previous bytes included.
+bool g_dropped;
+BOOL WINAPI FlushDrops(HANDLE file)
+{
+    g_dropped = g_dropped || IsTarget(file);
+    SetLastError(ERROR_NOT_READY);
+    return !g_dropped && kRealSystemCalls.FlushFileBuffers(file);
+}
+BOOL WINAPI SetEndOfFileDropped(HANDLE file)
+{
+    SetLastError(ERROR_NOT_READY);
+    return !(g_dropped && IsTarget(file)) && kRealSystemCalls.SetEndOfFile(file);
+}
+// The target's folder takes no new file; the temporary folder, named with a barred L, does.
+HANDLE WINAPI CopyOnlyInTemp(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+                             DWORD creation, DWORD flags, HANDLE tmpl)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return creation == CREATE_NEW && wcschr(name, L'\u0141') == nullptr
+               ? INVALID_HANDLE_VALUE
+               : kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+}
+} // namespace
+
+TEST_F(InstallFaults, AnAttemptAfterADamagingOneThatWorksEndsWith0AndLeavesNoCopy)
+{
+    // The copy may lie where a path in the system's code page cannot lead (this program runs in the Western
+    // one).
+    ScopedPackageResources resources(package);
+    ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
+    ScopedSysCall failing(sys.WriteFile, WriteInPlaceFails);
+    const std::wstring temp = std::wstring(dir.path().begin(), dir.path().end()) + L"\\\u0141\u00f3d\u017a";
+    ASSERT_TRUE(CreateDirectoryW(temp.c_str(), nullptr));
+    wchar_t tmp[MAX_PATH] = L"";
+    GetEnvironmentVariableW(L"TMP", tmp, MAX_PATH);
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    const struct
+    {
+        const char* damage;
+        std::function<void()> provoke;
+    } cases[] = {
+        {"the write fails half-way", [] { g_targetWritesFailing = 99; }},
+        {"all is written, then the connection drops",
+         [] { sys.FlushFileBuffers = FlushDrops, sys.SetEndOfFile = SetEndOfFileDropped; }},
+        {"the same as the first, the copy in a temporary folder",
+         [] { g_targetWritesFailing = 99, sys.CreateFileW = CopyOnlyInTemp; }},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.damage);
+        WriteFileBytes(target, oldBytes);
+        const SystemCalls withThePackage = sys;
+        TestDlg dlg;
+        std::string retried;
+        const int status = RunDialog(dlg, [&](HWND window) {
+            c.provoke();
+            InstallAndAnswer(window);
+            sys = withThePackage, g_targetWritesFailing = 0, g_dropped = false;
+            retried = InstallAndAnswer(window);
+        });
+        EXPECT_EQ("Pricelist successfully installed", retried);
+        EXPECT_EQ(0, status);
+        EXPECT_EQ(payload, ReadFileBytes(target));
+        EXPECT_TRUE(PreviousCopies(dir).empty());
+    }
+    SetEnvironmentVariableW(L"TMP", tmp);
+    EXPECT_TRUE(RemoveDirectoryW(temp.c_str())) << "the copy in the temporary folder is gone too";
 }
 
 namespace

@@ -4,6 +4,7 @@
 // processes; a full disk, I/O errors, permissions Wine does not keep and brief opens by other software come
 // through the system-call table, whose waits between tries are recorded instead of waited.
 #include "platform/CAtomicFile.h"
+#include "platform/FileNames.h"
 
 #include "TestSupport.h"
 
@@ -587,7 +588,8 @@ TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
         const bool written =
             file.Write(newBytes.data(), (DWORD)newBytes.size(), &error) && file.Replace(&error);
         EXPECT_EQ(c.error == 0, written);
-        const std::string keptIn = (const char*)file.PreviousContentsKeptIn();
+        const std::string keptIn =
+            file.PreviousContentsKeptIn() ? (const char*)DisplayPath(file.PreviousContentsKeptIn()) : "";
         std::vector<std::string> left = Leftovers();
         left.erase(std::remove(left.begin(), left.end(), "Other.mdb"), left.end());
         if (c.error == 0)
