@@ -305,6 +305,8 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
     }
     if (!bAdopted && !m_previous.Keep(m_fileTarget, m_pszFinal, pError))
         return FALSE;
+    // The file that the previous contents belong to, so that they are never put back into another one.
+    m_bIdentified = sys.GetFileInformationByHandle(m_fileTarget.m_hFile, &m_identity);
 
     // What may differ from the previous contents, so that a failure puts back only that: nothing, until the
     // file's length or its bytes change. A damaged file may differ anywhere.
@@ -384,6 +386,17 @@ BOOL CAtomicFile::PutBack(ULONGLONG cbChanged)
     if (dwError != ERROR_SUCCESS)
         return FALSE;
     m_fileTarget.Attach(hFile, m_strTarget);
+    // By its path, another file may be found there now: a folder on the way swapped for a junction, the
+    // file replaced. The previous contents go back only into the file they were taken from.
+    BY_HANDLE_FILE_INFORMATION found;
+    if (!m_bIdentified || !sys.GetFileInformationByHandle(hFile, &found) ||
+        found.dwVolumeSerialNumber != m_identity.dwVolumeSerialNumber ||
+        found.nFileIndexHigh != m_identity.nFileIndexHigh || found.nFileIndexLow != m_identity.nFileIndexLow)
+    {
+        AfxLog("putting the previous contents back: the file opened again is not the one written");
+        m_fileTarget.Abort();
+        return FALSE;
+    }
     BOOL bPutBack = m_previous.PutBack(m_fileTarget, cbChanged, &error);
     if (!bPutBack)
         AfxLog("putting the previous contents back: %s (error %ld)",
@@ -441,6 +454,7 @@ BOOL CAtomicFile::Move()
 void CAtomicFile::Abort()
 {
     m_bReplaced = FALSE;
+    m_bIdentified = FALSE;
     m_fileTarget.Abort();
     RemoveTemporary();
     m_previous.Discard();

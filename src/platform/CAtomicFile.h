@@ -99,4 +99,9 @@ private:
     BOOL m_bInPlace;             // the target itself is written, through m_fileTarget
     BOOL m_bSecurityWritable;    // the temporary file was opened with WRITE_DAC and WRITE_OWNER
     BOOL m_bReplaced;            // the temporary file was moved over the target
+
+    // The file written in place, by its volume and its index there: its previous contents go back into no
+    // other.
+    BOOL m_bIdentified = FALSE;
+    BY_HANDLE_FILE_INFORMATION m_identity;
 };

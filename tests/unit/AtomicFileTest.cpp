@@ -481,10 +481,12 @@ struct InPlaceFaults
     bool onlyThatHandle = false; // the failures stay with the handle that failed, not the file opened again
     bool roomRefused = false;    // the file cannot be made longer
     bool closeFails = false;     // closing the written file fails
+    bool reopenedElsewhere = false; // the path leads to another file once the handle that failed is gone
 };
 InPlaceFaults g_faults;
 int g_targetWrites;
 bool g_reopened;
+std::string g_elsewhere;
 
 BOOL WINAPI FaultyWriteFile(HANDLE file, LPCVOID data, DWORD size, LPDWORD written, LPOVERLAPPED overlapped)
 {
@@ -508,6 +510,8 @@ HANDLE WINAPI Reopening(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTR
                         DWORD flags, HANDLE tmpl)
 {
     g_reopened = g_reopened || EndsWith(name, L"New.mdb");
+    if (g_faults.reopenedElsewhere && EndsWith(name, L"New.mdb"))
+        return CreateFileA(g_elsewhere.c_str(), access, share, sa, creation, flags, tmpl);
     return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
 }
 BOOL WINAPI NoRoom(HANDLE file)
@@ -537,6 +541,8 @@ TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
     // A second hard link makes the target a file written in place.
     const std::string otherName = dir / "Other.mdb";
     g_closedFolder = dir.path();
+    ScopedTempDir elsewhere{"elsewhere"};
+    g_elsewhere = elsewhere / "Other.mdb";
     ScopedSysCall writes(sys.WriteFile, FaultyWriteFile);
     const struct
     {
@@ -562,6 +568,11 @@ TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
          false},
         {"closing the written file fails", {.closeFails = true}, ERROR_NETNAME_DELETED, false, false},
         {"the previous bytes cannot be put back", {.targetWritesFailing = 99}, ERROR_IO_DEVICE, true, false},
+        {"the file opened again is another one",
+         {.targetWritesFailing = 99, .onlyThatHandle = true, .reopenedElsewhere = true},
+         ERROR_IO_DEVICE,
+         true,
+         false},
         {"the same, the copy in the temporary folder", {true, false, 99}, ERROR_IO_DEVICE, false, true},
     };
     for (const auto& c : cases)
@@ -570,6 +581,7 @@ TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
         RemoveTree(dir.path());
         CreateDirectoryA(dir.path().c_str(), nullptr);
         WriteFileBytes(target, oldBytes);
+        WriteFileBytes(g_elsewhere, newBytes);
         ASSERT_TRUE(CreateHardLinkA(otherName.c_str(), target.c_str(), nullptr));
         g_faults = c.faults;
         g_targetWrites = 0;
@@ -616,6 +628,7 @@ TEST_F(AtomicFile, AWriteInPlaceThatFailsPutsThePreviousBytesBack)
                            left.end());
         }
         EXPECT_TRUE(left.empty()) << left.front();
+        EXPECT_EQ(newBytes, ReadFileBytes(g_elsewhere)) << "nothing is put back into another file";
     }
 }
 
