@@ -49,13 +49,21 @@ DWORD LastErrorOr(DWORD dwFallback)
 // file another run is writing, or has just written and is about to move, stays. The name itself is opened,
 // never what a link of that name leads to, and only a plain file of ours goes: in a folder others may write
 // (the system account's temporary folder is one), anyone could plant a link under such a name to have a
-// privileged run delete the file it leads to.
+// privileged run delete the file it leads to. A folder or a junction opens too, to be seen for what it is;
+// whatever stays is said.
 void RemoveIfUnheld(const wchar_t* pszPath)
 {
-    HANDLE hFile = sys.CreateFileW(pszPath, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0, NULL,
-                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE hFile =
+        sys.CreateFileW(pszPath, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0, NULL, OPEN_EXISTING,
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
+    {
+        const DWORD dwError = ::GetLastError();
+        if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND)
+            AfxLog("%s: left alone (%s)", (const char*)DisplayPath(pszPath),
+                   (const char*)AfxErrorText(dwError));
         return;
+    }
     FILE_DISPOSITION_INFO disposition = {TRUE};
     if (AfxIsOwnPlainFile(hFile))
         sys.SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition, sizeof disposition);

@@ -229,12 +229,16 @@ TEST_F(Install, ALogSaysWhatARunDidAndWhy)
     EXPECT_NE(std::string::npos, text.find("outcome: status 4: ")) << text;
     EXPECT_NE(std::string::npos, text.find("RedirectionGuard: ")) << "whether it is on\n" << text;
 
-    // A run that succeeds appends its own block, which ends with its outcome.
+    // A run that succeeds appends its own block, which ends with its outcome. A folder under the name of a
+    // killed run's leftover is no leftover, and is said to stay.
+    const std::string planted = target + ".0123456789ABCDEF.installing";
+    CreateDirectoryA(planted.c_str(), nullptr);
     EXPECT_EQ(0u, RunToEnd(Example(), Quote("-log=" + log) + " /Automation"));
     text = logText();
     size_t second = text.rfind("==== ");
     ASSERT_NE(std::string::npos, second);
     EXPECT_NE(0u, second) << "appended, not overwritten";
+    EXPECT_NE(std::string::npos, text.find(planted + ": not a file this program made, left alone", second));
     EXPECT_NE(std::string::npos, text.find("database written: 704512 bytes", second)) << text;
     EXPECT_NE(std::string::npos, text.find("setting HKEY_LOCAL_MACHINE\\" + std::string(kCountryKey) +
                                                "date_creation_tarif = \"2024-01-09\": stored",
