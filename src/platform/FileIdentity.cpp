@@ -119,6 +119,32 @@ PACL LabelAndPolicyEntries(PSECURITY_DESCRIPTOR pDescriptor)
     return pSacl;
 }
 
+// The next entry of a list read with kLabelAndPolicies, from *pi on, that is not the integrity label; NULL
+// after the last.
+const ACE_HEADER* NextPolicyEntry(PACL pAcl, DWORD* pi)
+{
+    void* pAce;
+    while (pAcl != NULL && *pi < pAcl->AceCount)
+        if (::GetAce(pAcl, (*pi)++, &pAce) && ((ACE_HEADER*)pAce)->AceType != SYSTEM_MANDATORY_LABEL_ACE_TYPE)
+            return (const ACE_HEADER*)pAce;
+    return NULL;
+}
+
+// Whether two such lists hold the same entries besides the label, in the same order.
+bool SamePolicyEntries(PACL pAcl1, PACL pAcl2)
+{
+    DWORD i1 = 0, i2 = 0;
+    for (;;)
+    {
+        const ACE_HEADER* pAce1 = NextPolicyEntry(pAcl1, &i1);
+        const ACE_HEADER* pAce2 = NextPolicyEntry(pAcl2, &i2);
+        if (pAce1 == NULL || pAce2 == NULL)
+            return pAce1 == pAce2;
+        if (pAce1->AceSize != pAce2->AceSize || memcmp(pAce1, pAce2, pAce1->AceSize) != 0)
+            return false;
+    }
+}
+
 // Administrators and the system account may make anyone a file's owner, through a privilege their
 // accounts hold but do not have switched on. It is switched on for this one call only.
 BOOL SetSecurityWithRestorePrivilege(HANDLE hFile, SECURITY_INFORMATION info,
@@ -181,8 +207,18 @@ BOOL GiveLabelAndPolicies(HANDLE hOld, HANDLE hNew, BOOL bMayWriteSecurity)
     BOOL bSame = pNew != NULL && SameAcl(LabelAndPolicyEntries(pOld), LabelAndPolicyEntries(pNew));
     if (!bSame && pNew != NULL && bMayWriteSecurity)
     {
+        // Setting the policies' entries takes ACCESS_SYSTEM_SECURITY, which the new file is not opened with:
+        // where the label alone differs, it is set alone, as WRITE_OWNER allows.
+        PSECURITY_DESCRIPTOR pLabel =
+            info != LABEL_SECURITY_INFORMATION &&
+                    SamePolicyEntries(LabelAndPolicyEntries(pOld), LabelAndPolicyEntries(pNew))
+                ? SecurityOf(hOld, LABEL_SECURITY_INFORMATION)
+                : NULL;
+        BOOL bSet = pLabel != NULL ? sys.SetKernelObjectSecurity(hNew, LABEL_SECURITY_INFORMATION, pLabel)
+                                   : sys.SetKernelObjectSecurity(hNew, info, pOld);
+        free(pLabel);
         free(pNew);
-        pNew = sys.SetKernelObjectSecurity(hNew, info, pOld) ? SecurityOf(hNew, info) : NULL;
+        pNew = bSet ? SecurityOf(hNew, info) : NULL;
         bSame = pNew != NULL && SameAcl(LabelAndPolicyEntries(pOld), LabelAndPolicyEntries(pNew));
     }
     free(pOld);

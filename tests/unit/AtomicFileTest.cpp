@@ -722,6 +722,12 @@ BOOL WINAPI TargetSecurity(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DES
 // permissions can say.
 BOOL WINAPI RecordSecurity(HANDLE, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor)
 {
+    // Central access policies take ACCESS_SYSTEM_SECURITY, which no file here is opened with.
+    if (info & SCOPE_SECURITY_INFORMATION)
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
     if ((g_ownerRefusal != 0 && (info & OWNER_SECURITY_INFORMATION)) ||
         (g_labelRefused && (info & LABEL_SECURITY_INFORMATION)))
     {
