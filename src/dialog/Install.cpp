@@ -6,6 +6,7 @@
 #include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
 #include "platform/FileNames.h"
+#include "platform/MappedRead.h"
 #include "platform/RunLog.h"
 #include "platform/SystemCalls.h"
 #include "registry/HostRegistry.h"
@@ -13,6 +14,7 @@
 namespace
 {
 const char kPackageIncompleteText[] = "This Pricelist Setup has been incorrectly generated, setup aborted.";
+const char kPackageUnreadableText[] = "This Pricelist Setup could not be read, setup aborted.";
 const char kSuccessText[] = "Pricelist successfully installed";
 
 const char kLeftAsItWasText[] = "The file has been left as it was.";
@@ -166,9 +168,15 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
 
 void CQuillbrookDlg::SayPackageIncomplete()
 {
+    // A package whose bytes could not all be read (its file on a share that dropped, or a failing disk) is
+    // not said to be badly made: the system's reason comes with it.
+    const DWORD dwUnreadable = AfxMappedReadError();
     if (!m_bUnattended)
-        AfxMessageBox(kPackageIncompleteText, MB_OK, 0);
-    SetOutcome(OUTCOME_PACKAGE_INCOMPLETE);
+        AfxMessageBox(dwUnreadable == ERROR_SUCCESS
+                          ? CString(kPackageIncompleteText)
+                          : kPackageUnreadableText + ("\n(" + AfxErrorText(dwUnreadable) + ")"),
+                      MB_OK, 0);
+    SetRunOutcome(OUTCOME_PACKAGE_INCOMPLETE);
 }
 
 void CQuillbrookDlg::SetRunOutcome(InstallOutcome outcome)
@@ -297,6 +305,14 @@ void CQuillbrookDlg::OnOK()
     AfxLog("target: %s", (const char*)m_strTargetPath);
     const BOOL bAlreadyThere = m_target.GetCondition() == TARGET_WHOLE &&
                                CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData);
+    // A package whose bytes could not all be read since its check is refused while nothing has changed.
+    if (AfxMappedReadError() != ERROR_SUCCESS)
+    {
+        AfxLog("package: could not be read (%s)", (const char*)AfxErrorText(AfxMappedReadError()));
+        SayPackageIncomplete();
+        CDialog::OnOK();
+        return;
+    }
     if (bAlreadyThere)
         AfxLog("the target already holds this database: left alone");
     else if (!WriteDatabase(payload.pData, payload.cbData))

@@ -3,6 +3,7 @@
 #include "dialog/Outcome.h"
 #include "package/PackageIds.h"
 #include "package/PackageResources.h"
+#include "platform/MappedRead.h"
 #include "platform/RunLog.h"
 #include "registry/HostRegistry.h"
 
@@ -44,7 +45,10 @@ CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
     if (!IsPackageIntact(&bStamped))
     {
         m_bPackageDamaged = TRUE;
-        AfxLog("package: its integrity check failed (damaged)");
+        if (AfxMappedReadError() != ERROR_SUCCESS)
+            AfxLog("package: could not be read (%s)", (const char*)AfxErrorText(AfxMappedReadError()));
+        else
+            AfxLog("package: its integrity check failed (damaged)");
         return;
     }
 

@@ -55,7 +55,8 @@ protected:
     void SetTargetPath(const CString& strPath, BOOL bWhole);
     void SayTargetUnusable();
     afx_msg LRESULT OnSayTargetUnusable(WPARAM, LPARAM);
-    // "This Pricelist Setup has been incorrectly generated", attended, and the outcome (Install.cpp).
+    // "This Pricelist Setup has been incorrectly generated" (or, where its bytes could not all be read,
+    // "could not be read"), attended, and the outcome (Install.cpp).
     void SayPackageIncomplete();
     // The package's country key with every "HKEY_LOCAL_MACHINE\" removed.
     static CString LoadCountryKey();

@@ -4,9 +4,12 @@
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
 #include "package/PackageResources.h"
+#include "platform/MappedRead.h"
 #include "platform/SystemCalls.h"
 
 #include <stdint.h>
+#include <stdlib.h>
+#include <string.h>
 
 namespace
 {
@@ -25,6 +28,12 @@ bool IsReadable(const BYTE* pb, DWORD cb)
         at = (uintptr_t)mbi.BaseAddress + mbi.RegionSize;
     }
     return true;
+}
+
+// An entry's bytes, copied out of the mapped package: FALSE when they could not all be read.
+bool CopyEntry(void* pTo, const BYTE* pbEntry, DWORD cb)
+{
+    return AfxReadMapped(pbEntry, cb, [&] { memcpy(pTo, pbEntry, cb); });
 }
 } // namespace
 
@@ -64,7 +73,19 @@ BOOL IsPackageIntact(BOOL* pbStamped)
     const BYTE* pbEntry;
     DWORD cbEntry;
     LookUpPackageEntry(PACKAGE_INTEGRITY_TYPE, SUM_INTEGRITY, &pbEntry, &cbEntry);
-    const IntegrityState state = CheckIntegrityEntry(pbEntry, cbEntry, aEntries);
+    // The check reads every entry, most of them for the first time: the span they lie in is read guarded.
+    uintptr_t first = UINTPTR_MAX, end = 0;
+    auto cover = [&](const void* p, DWORD cb) {
+        first = p != NULL && (uintptr_t)p < first ? (uintptr_t)p : first;
+        end = p != NULL && (uintptr_t)p + cb > end ? (uintptr_t)p + cb : end;
+    };
+    for (const PackageEntryView& entry : aEntries)
+        cover(entry.pData, entry.cbData);
+    cover(pbEntry, cbEntry);
+    IntegrityState state = INTEGRITY_MISMATCH;
+    if (!AfxReadMapped((const void*)first, end > first ? end - first : 0,
+                       [&] { state = CheckIntegrityEntry(pbEntry, cbEntry, aEntries); }))
+        return FALSE;
     if (pbStamped != NULL)
         *pbStamped = state != INTEGRITY_UNSTAMPED;
     switch (state)
@@ -88,14 +109,19 @@ CString CQuillbrookDlg::LoadPackageString(UINT nID, BOOL* pbWhole)
     if (LookUpPackageEntry(PACKAGE_SETTING_TYPE, nID, &pbData, &cbSize) != PACKAGE_ENTRY_FOUND)
         return CString();
 
-    // The text ends at its NUL; an entry that lacks one ends at its last whole code unit instead.
-    const wchar_t* pwch = (const wchar_t*)pbData;
+    // The text ends at its NUL; an entry that lacks one ends at its last whole code unit instead. One whose
+    // bytes cannot be read reads as absent.
     const int cchMax = (int)(cbSize / sizeof(wchar_t));
+    wchar_t* pwch = (wchar_t*)malloc(((size_t)cchMax + 1) * sizeof(wchar_t));
+    if (pwch == NULL)
+        ExitProcess(STATUS_NO_MEMORY);
     int cch = 0;
-    while (cch < cchMax && pwch[cch] != L'\0')
-        ++cch;
+    if (CopyEntry(pwch, pbData, (DWORD)cchMax * sizeof(wchar_t)))
+        while (cch < cchMax && pwch[cch] != L'\0')
+            ++cch;
     CString strText;
     BOOL bWhole = strText.AssignWide(pwch, cch);
+    free(pwch);
     if (pbWhole != NULL)
         *pbWhole = bWhole;
     return strText;
@@ -109,8 +135,8 @@ int CQuillbrookDlg::LoadPackageFlag(UINT nID)
         return (int)nID;
 
     // All 32 bits count; an entry shorter than four bytes counts the bytes it has.
-    DWORD dwValue = 0;
-    for (DWORD i = 0; i < cbSize && i < sizeof dwValue; i++)
-        dwValue |= (DWORD)pb[i] << (8 * i);
-    return dwValue != 0 ? 1 : 0;
+    BYTE ab[4] = {};
+    if (!CopyEntry(ab, pb, cbSize < sizeof ab ? cbSize : sizeof ab))
+        return (int)nID;
+    return ab[0] | ab[1] | ab[2] | ab[3] ? 1 : 0;
 }

@@ -1,5 +1,6 @@
 #include "CFile.h"
 #include "FileNames.h"
+#include "MappedRead.h"
 #include "SystemCalls.h"
 
 #include <stdlib.h>
@@ -252,7 +253,8 @@ BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData
     if (::GetFileType(hFile) != FILE_TYPE_DISK || !::GetFileSizeEx(hFile, &size) || size.QuadPart != cbData)
         return FALSE;
 
-    // Read in small pieces: most targets differ in their first one, and the memory stays small.
+    // Read in small pieces: most targets differ in their first one, and the memory stays small. pData may be
+    // mapped from a file that fails to page in (AfxReadMapped).
     const DWORD kPiece = 64u << 10;
     BYTE* pBuffer = (BYTE*)malloc(kPiece);
     if (pBuffer == NULL)
@@ -261,8 +263,10 @@ BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData
     DWORD cbLeft = cbData;
     CFileException error;
     DWORD cbRead = 0;
+    bool bSame = true;
     while (cbLeft > 0 && file.Read(pBuffer, kPiece, &cbRead, &error) && cbRead != 0 && cbRead <= cbLeft &&
-           memcmp(pBuffer, pExpected, cbRead) == 0)
+           AfxReadMapped(pExpected, cbRead, [&] { bSame = memcmp(pBuffer, pExpected, cbRead) == 0; }) &&
+           bSame)
     {
         pExpected += cbRead;
         cbLeft -= cbRead;

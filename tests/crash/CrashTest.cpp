@@ -7,7 +7,8 @@
 // write of a file that the test names, so that each kill meets the very step it is meant for, however
 // fast or slow the machine is: a clock cannot do that, as a 64 MiB write lands in the page cache in a few
 // milliseconds. Where in the file a run is held is drawn by a seeded generator; the seed and every offset
-// are printed, and QB_CRASH_SEED replays a run.
+// are printed, and QB_CRASH_SEED replays a run. The same drive fails the reads of a package run from it
+// after N bytes, as a share that drops under a running package: the run ends with a status, not an exception.
 #include "Packages.h"
 
 #include <gtest/gtest.h>
@@ -29,6 +30,7 @@ const DWORD kKilledExitCode = 255; // what ChildProcess::Kill gives to Terminate
 const char kVolume[] = "H:\\";
 const char kHold[] = "H:\\hold";                    // "read|write PATTERN N": the call to hold
 const char kHeld[] = "H:\\held";                    // there while a call is held
+const char kFail[] = "H:\\fail";                    // "PATTERN N": reads fail once N bytes were read
 const char kTemporary[] = "Tarif.mdb.*.installing"; // a temporary file, or a copy not yet whole
 
 // A file's contents summed up: enough to tell the old database, the new one and anything else apart
@@ -316,4 +318,49 @@ TEST_F(Crash, AKilledWriteInPlaceLeavesTheOldOrTheNewDatabaseOrItsPreviousBytesA
     std::vector<std::string> names = ListFolder(folder);
     std::sort(names.begin(), names.end());
     EXPECT_EQ((std::vector<std::string>{"Other.mdb", "Tarif.mdb", whole.substr(folder.size() + 1)}), names);
+}
+
+TEST_F(Crash, APackageWhoseShareDropsEndsWithAStatusNotAnException)
+{
+    // A package on the drive is read through it as its pages are first touched, as from a share; the reads
+    // fail after N bytes, as when the share drops: in the integrity check, in the comparison with a target
+    // that holds nearly its database, or in the write itself (a package stamped without a checksum is not
+    // read before), which the system fails with an error.
+    const Bytes database = JetDatabase(9u << 20, 15);
+    PackageContents contents = ExampleContents(database);
+    const std::string stamped = MakePackage(folder, contents, "Stamped.exe");
+    contents.raw.push_back({"SUM:142", Bytes{'Q', 'B', 'I', 0, 0, 0, 0, 0}});
+    const std::string unstamped = MakePackage(folder, contents, "Unstamped.exe");
+    Bytes nearly = database;
+    nearly.back() ^= 1;
+    const std::string log = dir / "runs.log";
+    const struct
+    {
+        const std::string& package;
+        const char* failAfter;
+        const Bytes& target;
+        DWORD status;
+    } runs[] = {{stamped, "2097152", nearly, 3},
+                {stamped, "6291456", nearly, 3},
+                {stamped, "8808038", nearly, 3},
+                {unstamped, "2097152", nearly, 3},
+                {unstamped, "2097152", Bytes(1000, 7), 5}};
+    for (const auto& r : runs)
+    {
+        SCOPED_TRACE(r.package + " failing after " + r.failAfter);
+        WriteFileBytes(target, r.target);
+        const std::string fail = r.package.substr(folder.size() + 1) + " " + r.failAfter;
+        WriteFileBytes(kFail, Bytes(fail.begin(), fail.end()));
+        ChildProcess run(Quote(r.package) + " /Automation " + Quote("/Log=" + log));
+        EXPECT_TRUE(run.Wait(60000));
+        DeleteFileA(kFail);
+        EXPECT_EQ(r.status, run.ExitCode());
+        EXPECT_TRUE(ContentsOf(target) == ContentsOf(r.target));
+        const Bytes written = ReadFileBytes(log);
+        const std::string text(written.begin(), written.end());
+        EXPECT_NE(std::string::npos, text.find(r.status == 3 ? "package: could not be read ("
+                                                             : "the database could not be written (",
+                                               text.rfind("====")))
+            << text;
+    }
 }

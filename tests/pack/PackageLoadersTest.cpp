@@ -8,6 +8,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
+#include "platform/MappedRead.h"
 
 #include <gtest/gtest.h>
 
@@ -126,6 +127,19 @@ TEST_F(PackageLoaders, AnEntryThatCannotBeLoadedReadsAsAbsent)
     qbtest::ScopedSysCall failingLoad(sys.LoadResource, &LoadNothing);
     EXPECT_EQ(Text(REG_PATH_VALUE), "");
     EXPECT_EQ(Flag(REG_USE_SHARED_FOLDER), (int)REG_USE_SHARED_FOLDER);
+}
+
+TEST(PackageIntegrity, AReadOfPagesThatCannotBeHadFailsWithTheSystemsReason)
+{
+    // Windows raises an in-page error with its reason; Wine an access violation at the address.
+    BYTE* reserved = (BYTE*)VirtualAlloc(nullptr, 1 << 16, MEM_RESERVE, PAGE_NOACCESS);
+    const ULONG_PTR inPage[] = {0, (ULONG_PTR)reserved + 8, 0xC00000C9 /* the network name was deleted */};
+    EXPECT_FALSE(
+        AfxReadMapped(reserved, 1 << 16, [&] { RaiseException(EXCEPTION_IN_PAGE_ERROR, 0, 3, inPage); }));
+    EXPECT_EQ((DWORD)ERROR_NETNAME_DELETED, AfxMappedReadError());
+    volatile BYTE read = 0;
+    EXPECT_FALSE(AfxReadMapped(reserved, 1 << 16, [&] { read = reserved[1 << 15]; }));
+    EXPECT_TRUE(AfxReadMapped(reserved, 1 << 16, [] {}));
 }
 
 // One bit at a time, straight from the definition.

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
-# Gives the Wine prefix a drive H: that can hold a read or a write in the middle (held_volume.py) for the
-# crash tests, or takes it away. Mounting needs /dev/fuse and root; when the machine refuses, this says
-# so, leaves the reason beside the prefix, and the tests that need the drive report themselves as skipped
-# with that reason.
+# Gives the Wine prefix a drive H: that can hold a read or a write in the middle, or fail the reads of a
+# file after some bytes (held_volume.py), for the crash tests, or takes it away. Mounting needs /dev/fuse
+# and root; when the machine refuses, this says so, leaves the reason beside the prefix, and the tests that
+# need the drive report themselves as skipped with that reason.
 #   held-volume.sh mount|unmount PREFIX
 set -u
 action=$1

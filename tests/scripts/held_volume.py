@@ -7,6 +7,9 @@
 # minute; the call then fails with EIO, and "hold" and "held" are gone. The process is not told of its
 # end otherwise: Wine's server, which closes the files of a process it kills, would wait for the held call
 # and stop every Wine process with it.
+# While a file "fail" at the root reads "PATTERN N", reads of files matching PATTERN succeed until N bytes
+# of them have been read (since "fail" was written), and fail with EIO from then on: a share that drops
+# under a program started from it, which is read through the volume as its pages are first touched.
 #   held_volume.py FOLDER MOUNTPOINT
 import errno
 import fnmatch
@@ -27,6 +30,9 @@ class HeldVolume(Operations):
         self.root = root
         self.control = os.path.join(root, "hold")
         self.marker = os.path.join(root, "held")
+        self.failing = os.path.join(root, "fail")
+        self.failing_since = None  # the "fail" file's identity and change time when counting began
+        self.read_since = 0
 
     def real(self, path):
         return self.root + path
@@ -57,7 +63,23 @@ class HeldVolume(Operations):
                 pass
         raise FuseOSError(errno.EIO)
 
+    def fails(self, path, size):
+        try:
+            with open(self.failing) as control:
+                since = os.fstat(control.fileno())
+                pattern, limit = control.read().split()
+        except (OSError, ValueError):
+            return False
+        if not fnmatch.fnmatchcase(os.path.basename(path or ""), pattern):
+            return False
+        if self.failing_since != (since.st_ino, since.st_mtime_ns):
+            self.failing_since, self.read_since = (since.st_ino, since.st_mtime_ns), 0
+        self.read_since += size
+        return self.read_since > int(limit)
+
     def read(self, path, size, offset, fh):
+        if self.fails(path, size):
+            raise FuseOSError(errno.EIO)
         allowed = self.hold("read", path, offset, size)
         if allowed is not None:
             os.pread(fh, allowed, offset)
