@@ -342,6 +342,18 @@ TEST_F(InstallFaults, AnAttemptAfterADamagingOneThatWorksEndsWith0AndLeavesNoCop
     EXPECT_TRUE(RemoveDirectoryW(temp.c_str())) << "the copy in the temporary folder is gone too";
 }
 
+TEST_F(InstallFaults, ADamagedPackageReadsNothingOfTheHostsSettings)
+{
+    PackageContents contents = ExampleContents(payload);
+    contents.raw.push_back({"SUM:142", Bytes{'Q', 'B', 'I', 1, 0, 0, 0, 0}});
+    ScopedPackageResources resources(MakePackage(dir.path(), contents, "Damaged.exe"));
+    TestDlg dlg;
+    EXPECT_TRUE(dlg.m_strTargetPath.IsEmpty()) << (const char*)dlg.m_strTargetPath;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(3, RunDialog(dlg, nullptr));
+    ExpectNothingChanged();
+}
+
 namespace
 {
 // After the move, the flush that puts it on the disk fails.

@@ -8,6 +8,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
+#include "package/PackageResources.h"
 #include "platform/MappedRead.h"
 
 #include <gtest/gtest.h>
@@ -127,6 +128,26 @@ TEST_F(PackageLoaders, AnEntryThatCannotBeLoadedReadsAsAbsent)
     qbtest::ScopedSysCall failingLoad(sys.LoadResource, &LoadNothing);
     EXPECT_EQ(Text(REG_PATH_VALUE), "");
     EXPECT_EQ(Flag(REG_USE_SHARED_FOLDER), (int)REG_USE_SHARED_FOLDER);
+}
+
+TEST_F(PackageLoaders, AnEntryListedButUnreadableFailsTheCheckThoughAsAbsentItWouldMatch)
+{
+    // Stamped without a country; a damaged directory lists one, at an address that cannot be read (the
+    // integrity entry found in its stead gives it a size).
+    Open(Stamp({}));
+    EXPECT_TRUE(IsPackageIntact());
+    static auto packageFind = sys.FindResourceA;
+    static void* unreadable = VirtualAlloc(nullptr, 4096, MEM_RESERVE, PAGE_NOACCESS);
+    static bool country;
+    qbtest::ScopedSysCall find(
+        sys.FindResourceA, +[](HMODULE module, LPCSTR name, LPCSTR type) WINAPI {
+            country = name == MAKEINTRESOURCEA(REG_COUNTRY_CODE);
+            return country ? packageFind(module, MAKEINTRESOURCEA(SUM_INTEGRITY), PACKAGE_INTEGRITY_TYPE)
+                           : packageFind(module, name, type);
+        });
+    qbtest::ScopedSysCall lock(
+        sys.LockResource, +[](HGLOBAL data) WINAPI { return country ? unreadable : LockResource(data); });
+    EXPECT_FALSE(IsPackageIntact());
 }
 
 TEST(PackageIntegrity, AReadOfPagesThatCannotBeHadFailsWithTheSystemsReason)

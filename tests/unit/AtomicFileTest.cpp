@@ -88,13 +88,15 @@ bool EndsWith(const std::wstring& name, const wchar_t* end)
     return name.size() >= length && name.compare(name.size() - length, length, end) == 0;
 }
 
-// The files whose names end so are encrypted, as far as the code under test can tell.
-const wchar_t* g_encrypted;
-BOOL WINAPI ReportsEncrypted(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
+// The files whose names end so have these attributes too (Wine keeps few), as far as the code under test can
+// tell.
+const wchar_t* g_reportedFor;
+DWORD g_reported = FILE_ATTRIBUTE_ENCRYPTED;
+BOOL WINAPI ReportsAttributes(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
 {
     BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
-    if (got && infoClass == FileBasicInfo && EndsWith(NameOf(file), g_encrypted))
-        ((FILE_BASIC_INFO*)info)->FileAttributes |= FILE_ATTRIBUTE_ENCRYPTED;
+    if (got && infoClass == FileBasicInfo && EndsWith(NameOf(file), g_reportedFor))
+        ((FILE_BASIC_INFO*)info)->FileAttributes |= g_reported;
     return got;
 }
 
@@ -442,8 +444,8 @@ TEST_F(AtomicFile, FilesWithNamedStreamsEncryptionOrAnUnknownFinalPathAreWritten
     }
     {
         // A folder that encrypts new files would make the database readable by the installing account alone.
-        g_encrypted = L".installing";
-        ScopedSysCall encrypting(sys.GetFileInformationByHandleEx, ReportsEncrypted);
+        g_reportedFor = L".installing";
+        ScopedSysCall encrypting(sys.GetFileInformationByHandleEx, ReportsAttributes);
         ASSERT_TRUE(Install(target, oldBytes, &error)) << error.m_lOsError;
         EXPECT_EQ(oldBytes, ReadFileBytes(target));
         EXPECT_EQ(index, FileIndex(target));
@@ -652,6 +654,9 @@ TEST_F(AtomicFile, TheReplacedFileKeepsPermissionsAttributesCreationTimeAndLinks
     WIN32_FILE_ATTRIBUTE_DATA before;
     ASSERT_TRUE(GetFileAttributesExA(target.c_str(), GetFileExInfoStandard, &before));
     ScopedSysCall recorder(sys.SetFileInformationByHandle, RecordBasicInfo);
+    g_reportedFor = L"New.mdb";
+    g_reported = FILE_ATTRIBUTE_NOT_CONTENT_INDEXED | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE;
+    ScopedSysCall reported(sys.GetFileInformationByHandleEx, ReportsAttributes);
 
     CFileException error;
     ASSERT_TRUE(Install(target, newBytes, &error)) << error.m_lOsError;
@@ -660,7 +665,11 @@ TEST_F(AtomicFile, TheReplacedFileKeepsPermissionsAttributesCreationTimeAndLinks
     const DWORD attributes = GetFileAttributesA(target.c_str());
     EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM,
               attributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM));
-    // Wine keeps no creation time of its own, so what the system was asked to keep is checked.
+    // Wine keeps no creation time and few attributes of its own, so what the system was asked to keep is
+    // checked: the offline attribute belongs to the old file's storage.
+    EXPECT_EQ(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_NOT_CONTENT_INDEXED |
+                  FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_ARCHIVE,
+              g_basicInfoSet.FileAttributes);
     EXPECT_EQ(before.ftCreationTime.dwLowDateTime, g_basicInfoSet.CreationTime.LowPart);
     EXPECT_EQ(before.ftCreationTime.dwHighDateTime, (DWORD)g_basicInfoSet.CreationTime.HighPart);
 
@@ -947,6 +956,14 @@ TEST_F(AtomicFile, ASystemThatCannotMoveAFileByItsHandleMovesItByNameStillClosed
     EXPECT_TRUE(Leftovers().empty());
 }
 
+TEST_F(AtomicFile, ANetworkPathTakesTheLongFormOfANetworkPath)
+{
+    wchar_t* longForm = LongFullPath("\\\\server\\share\\T.mdb");
+    EXPECT_STREQ(L"\\\\?\\UNC\\server\\share\\T.mdb", longForm);
+    EXPECT_STREQ("\\\\server\\share\\T.mdb", DisplayPath(longForm));
+    free(longForm);
+}
+
 TEST_F(AtomicFile, OnlyAFileOnADiskIsATarget)
 {
     WriteFileBytes(target, oldBytes);
@@ -1115,8 +1132,8 @@ TEST_F(AtomicFile, FilesMadeBesideTheTargetAreOpenOnlyToUsFromTheirFirstInstant)
 
     // An encrypted file's contents are never left in a plain copy: where the copy cannot be encrypted (Wine
     // encrypts nothing), nothing is written.
-    g_encrypted = L"New.mdb";
-    ScopedSysCall encrypted(sys.GetFileInformationByHandleEx, ReportsEncrypted);
+    g_reportedFor = L"New.mdb";
+    ScopedSysCall encrypted(sys.GetFileInformationByHandleEx, ReportsAttributes);
     EXPECT_FALSE(Install(target, newBytes, &error));
     EXPECT_EQ(ERROR_ENCRYPTION_FAILED, error.m_lOsError);
     EXPECT_EQ(oldBytes, ReadFileBytes(target));

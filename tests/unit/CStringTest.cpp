@@ -24,6 +24,8 @@ TEST(CString, ReverseFindNeverStopsInsideADoubleByteCharacter)
     ScopedSysCall japanese(
         sys.IsDBCSLeadByte, +[](BYTE b) WINAPI { return IsDBCSLeadByteEx(932, b); });
     EXPECT_EQ(7, path.ReverseFind('\\'));
+    EXPECT_EQ(10, CString("C:\\Data\\\x95\\\\T.mdb").ReverseFind('\\'))
+        << "the backslash after such a character";
 }
 
 TEST(CString, LeftClampsItsCount)
