@@ -115,7 +115,7 @@ bool Refused()
     SetLastError(g_refusal);
     return true;
 }
-HANDLE WINAPI TargetOpenRefused(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+HANDLE WINAPI TargetOpenRefused(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                 DWORD creation, DWORD flags, HANDLE tmpl)
 {
     // One try may open twice (asking for the right to delete, then without); both meet the other process.
@@ -130,7 +130,7 @@ HANDLE WINAPI TargetOpenRefused(LPCSTR name, DWORD access, DWORD share, LPSECURI
             return INVALID_HANDLE_VALUE;
         }
     }
-    return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
 }
 HANDLE WINAPI TemporaryCreationRefused(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                        DWORD creation, DWORD flags, HANDLE tmpl)
@@ -157,8 +157,8 @@ std::string g_closedFolder;
 HANDLE WINAPI FolderClosed(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
                            DWORD flags, HANDLE tmpl)
 {
-    if (std::wstring(name).find(std::wstring(g_closedFolder.begin(), g_closedFolder.end())) !=
-        std::wstring::npos)
+    if (creation == CREATE_NEW && std::wstring(name).find(std::wstring(
+                                      g_closedFolder.begin(), g_closedFolder.end())) != std::wstring::npos)
     {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -290,15 +290,15 @@ TEST_F(AtomicFile, ReadOnlyTargetsAndMissingFoldersCannotBeOpened)
     {
         // Wine lets its root user write a read-only file, so the system's refusal comes from the table.
         ScopedSysCall readOnly(
-            sys.CreateFileA,
-            +[](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
-                HANDLE tmpl) WINAPI -> HANDLE {
+            sys.CreateFileW,
+            +[](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                DWORD flags, HANDLE tmpl) WINAPI -> HANDLE {
                 if (creation == OPEN_EXISTING && (access & GENERIC_WRITE))
                 {
                     SetLastError(ERROR_ACCESS_DENIED);
                     return INVALID_HANDLE_VALUE;
                 }
-                return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
+                return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
             });
         // Refused on a file marked read-only is final; refused otherwise, it may be a scanner's look.
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -325,7 +325,7 @@ TEST_F(AtomicFile, BriefOpensByOtherSoftwareAreWaitedOutAtEveryStep)
         const char* step;
         void (*refuse)();
     } steps[] = {
-        {"opening the target", [] { sys.CreateFileA = TargetOpenRefused; }},
+        {"opening the target", [] { sys.CreateFileW = TargetOpenRefused; }},
         {"creating the temporary file", [] { sys.CreateFileW = TemporaryCreationRefused; }},
         {"moving", [] { sys.SetFileInformationByHandle = MoveRefused; }},
     };
@@ -381,15 +381,15 @@ TEST_F(AtomicFile, WhereReplacingWouldLoseSomethingTheFileIsWrittenInPlace)
     // A user who may change the file but not delete it, as replacing it would.
     {
         ScopedSysCall noDelete(
-            sys.CreateFileA,
-            +[](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
-                HANDLE tmpl) WINAPI -> HANDLE {
-                if (access & DELETE)
+            sys.CreateFileW,
+            +[](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                DWORD flags, HANDLE tmpl) WINAPI -> HANDLE {
+                if (creation == OPEN_EXISTING && (access & DELETE))
                 {
                     SetLastError(ERROR_ACCESS_DENIED);
                     return INVALID_HANDLE_VALUE;
                 }
-                return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
+                return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
             });
         ASSERT_TRUE(Install(target, newBytes, &error));
         EXPECT_EQ(newBytes, ReadFileBytes(target));
