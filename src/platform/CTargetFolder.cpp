@@ -308,10 +308,12 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
         *pszNext = chFirst;
         free(pszParentFinal);
         pszParentFinal = hRoot != INVALID_HANDLE_VALUE ? ComparablePath(hRoot) : NULL;
-        if (hRoot == INVALID_HANDLE_VALUE || pszParentFinal == NULL)
-            dwError = hRoot == INVALID_HANDLE_VALUE ? ::GetLastError() : ERROR_CANT_RESOLVE_FILENAME;
+        if (hRoot == INVALID_HANDLE_VALUE)
+            dwError = ::GetLastError();
         else
             Hold(hRoot);
+        if (dwError == ERROR_SUCCESS && pszParentFinal == NULL)
+            dwError = ERROR_CANT_RESOLVE_FILENAME;
 
         bool bFollowed = false;
         while (dwError == ERROR_SUCCESS && !bFollowed)
@@ -341,8 +343,12 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
             wchar_t* pszFinal = ComparablePath(hName);
             bool bIsTheLink;
             if (pszFinal == NULL)
+            {
+                sys.CloseHandle(hName);
                 dwError = ERROR_CANT_RESOLVE_FILENAME;
-            else if (LeadsElsewhere(hName, pszFinal, pszParentFinal, &bIsTheLink))
+                break;
+            }
+            if (LeadsElsewhere(hName, pszFinal, pszParentFinal, &bIsTheLink))
             {
                 CString strOwner;
                 wchar_t* pszTo = NULL;
@@ -372,7 +378,9 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
                 }
                 free(pszTo);
                 free(pszFinal);
-                if (dwError == ERROR_SUCCESS)
+                // The link stays as it was checked while held; but where the handle is the target itself
+                // (Wine's), the target must stay free to be replaced.
+                if (dwError == ERROR_SUCCESS && (bIsTheLink || !bLast))
                     Hold(hName);
                 else
                     sys.CloseHandle(hName);

@@ -1134,7 +1134,8 @@ BOOL WINAPI LinkData(HANDLE file, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, 
 
 TEST_F(AtomicFile, APrivilegedRunFollowsOnlyTheJunctionsAndLinksAdministratorsMade)
 {
-    // Each link leads to elsewhere\Data; one that a user made (its owner says who) is not followed.
+    // Each link leads to elsewhere\Data (a folder link) or elsewhere\Data\New.mdb (the target itself); one
+    // that a user made (its owner says who) is not followed.
     ScopedTempDir elsewhere{"linked"};
     const std::string data = elsewhere / "Data";
     CreateDirectoryA(data.c_str(), nullptr);
@@ -1145,24 +1146,28 @@ TEST_F(AtomicFile, APrivilegedRunFollowsOnlyTheJunctionsAndLinksAdministratorsMa
         const char* link;
         DWORD tag; // 0: a Unix link, Wine's own
         std::wstring to;
-        bool usersOwn;
+        bool usersOwn, atTarget;
     } cases[] = {
-        {"a Unix link a user made", 0, L"", true},
-        {"a Unix link an administrator made", 0, L"", false},
-        {"a junction a user made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, true},
-        {"a junction an administrator made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, false},
+        {"a Unix link a user made", 0, L"", true, false},
+        {"a Unix link an administrator made", 0, L"", false, false},
+        {"a Unix link at the target an administrator made", 0, L"", false, true},
+        {"a junction a user made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, true, false},
+        {"a junction an administrator made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, false, false},
         {"a relative symbolic link an administrator made", IO_REPARSE_TAG_SYMLINK,
-         std::wstring(fromDir.begin(), fromDir.end()) + L"\\Data", false},
+         std::wstring(fromDir.begin(), fromDir.end()) + L"\\Data", false, false},
     };
     ScopedPrivilegedRun privileged;
     ScopedSysCall tag(sys.GetFileInformationByHandleEx, LinkTag);
     ScopedSysCall reparse(sys.DeviceIoControl, LinkData);
+    const std::string written = data + "\\New.mdb";
     int n = 0;
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.link);
         const std::string link = dir / ("Link" + std::to_string(n++));
-        if (c.tag == 0 && !MakeUnixSymlink(link, data))
+        if (c.atTarget)
+            WriteFileBytes(written, oldBytes);
+        if (c.tag == 0 && !MakeUnixSymlink(link, c.atTarget ? written : data))
             GTEST_SKIP() << "no symbolic link can be made here";
         if (c.tag != 0)
             CreateDirectoryA(link.c_str(), nullptr);
@@ -1171,17 +1176,17 @@ TEST_F(AtomicFile, APrivilegedRunFollowsOnlyTheJunctionsAndLinksAdministratorsMa
         g_linkTo = c.to;
         ScopedOthersOwnership owner(c.usersOwn ? (c.tag == 0 ? data : link) : "<nobody>");
         CFileException error;
-        EXPECT_EQ(!c.usersOwn, Install(link + "\\New.mdb", newBytes, &error));
+        EXPECT_EQ(!c.usersOwn, Install(c.atTarget ? link : link + "\\New.mdb", newBytes, &error));
         if (c.usersOwn)
         {
             EXPECT_EQ(448, error.m_lOsError) << "ERROR_UNTRUSTED_MOUNT_POINT, as the system says it";
-            EXPECT_FALSE(FileExists(data + "\\New.mdb"));
+            EXPECT_FALSE(FileExists(written));
         }
         else
-            EXPECT_EQ(newBytes, ReadFileBytes(data + "\\New.mdb"));
-        DeleteFileA((data + "\\New.mdb").c_str());
+            EXPECT_EQ(newBytes, ReadFileBytes(written));
         if (c.tag == 0)
             RemoveUnixSymlink(link);
+        DeleteFileA(written.c_str());
     }
 }
 
