@@ -60,6 +60,8 @@ CString FileVersion()
 
 void StartLog(const CString& strFile, const CString& strTitle, BOOL bUnattended)
 {
+    // The default log is in the temporary folder, which for the system account is one every user may
+    // write: there a file of that name is taken only when it is the account's own (RunLog.h).
     CString strPath = strFile;
     if (strPath.IsEmpty())
     {
@@ -67,7 +69,7 @@ void StartLog(const CString& strFile, const CString& strTitle, BOOL bUnattended)
         ::GetTempPathA(sizeof szTemp, szTemp);
         strPath = CString(szTemp) + strTitle + ".log";
     }
-    if (!AfxOpenRunLog(strPath))
+    if (!AfxOpenRunLog(strPath, strFile.IsEmpty()))
         return;
     char szUser[257] = "";
     DWORD cchUser = sizeof szUser;
@@ -75,12 +77,10 @@ void StartLog(const CString& strFile, const CString& strTitle, BOOL bUnattended)
     AfxLog("==== %s version %s, run by %s, %s", (const char*)strTitle, (const char*)FileVersion(), szUser,
            bUnattended ? "unattended" : "attended");
     AfxLog("command line: %s", ::GetCommandLineA());
-    static const char* const kGuard[] = {
-        "not needed: the run has no administrator's rights",
-        "on: junctions and links that non-administrators made are not followed",
-        "not available on this system: junctions and links are followed",
-    };
-    AfxLog("RedirectionGuard: %s", kGuard[AfxRedirectionGuardState()]);
+    if (!AfxRunLogMovedTo().IsEmpty())
+        AfxLog("log: %s is not this account's own file; this run's log is %s", (const char*)strPath,
+               (const char*)AfxRunLogMovedTo());
+    AfxLog("RedirectionGuard: %s", AfxRedirectionGuardText());
 }
 } // namespace
 

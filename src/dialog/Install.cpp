@@ -54,56 +54,20 @@ bool FindPayload(Payload* pPayload)
     return true;
 }
 
-// Where the folders of a \\?\ path begin: past \\?\C:\, \\?\UNC\server\share\ or \\?\Volume{...}\; NULL
-// when the path is its root.
-wchar_t* FirstFolder(wchar_t* pszLong)
+// Checks and holds the way to the target (CTargetFolder.h), making its missing folders when bCreate; but
+// nothing is made on the way to a path that names no file on a disk (a device, a named stream), which is
+// refused as a target that cannot be opened.
+BOOL OpenTargetFolder(CTargetFolder& folder, const CString& strTargetPath, BOOL bCreate,
+                      CFileException* pError)
 {
-    wchar_t* p = pszLong + 4;
-    for (int nSeparators = wcsncmp(p, L"UNC\\", 4) == 0 ? 3 : 1; nSeparators > 0 && p != NULL; nSeparators--)
-    {
-        p = wcschr(p, L'\\');
-        if (p != NULL)
-            ++p;
-    }
-    return p;
-}
-
-// Creates the folder of the target and every missing folder above it, one level at a time through the
-// long-path form: a forward slash separates folders as a backslash does, and a path of 248 characters or
-// more (beyond the 8-bit folder functions) is made as any other. Whatever goes wrong shows later, when the
-// file cannot be opened there. Nothing here needs the shell's library.
-void CreateFolderWithParents(const CString& strTargetPath)
-{
-    wchar_t* pszFolder = LongFullPath(strTargetPath);
-    wchar_t* pszName = pszFolder != NULL ? wcsrchr(pszFolder, L'\\') : NULL;
-    if (pszName != NULL)
-        *pszName = L'\0';
-    const DWORD dwAttributes = pszName != NULL ? ::GetFileAttributesW(pszFolder) : INVALID_FILE_ATTRIBUTES;
-    wchar_t* pszLevel = pszName != NULL ? FirstFolder(pszFolder) : NULL;
-    if ((dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_DIRECTORY)) ||
-        pszLevel == NULL || *pszLevel == L'\0')
-    {
-        free(pszFolder);
-        return;
-    }
-
-    DWORD dwResult;
-    for (;;)
-    {
-        wchar_t* pszEnd = wcschr(pszLevel, L'\\');
-        if (pszEnd != NULL)
-            *pszEnd = L'\0';
-        dwResult = sys.CreateDirectoryW(pszFolder, NULL) ? ERROR_SUCCESS : ::GetLastError();
-        if (dwResult == ERROR_ALREADY_EXISTS)
-            dwResult = ERROR_SUCCESS;
-        if (pszEnd == NULL)
-            break;
-        *pszEnd = L'\\';
-        pszLevel = pszEnd + 1;
-    }
-    AfxLog("making the folder %s: %s", (const char*)DisplayPath(pszFolder),
-           (const char*)AfxErrorText(dwResult));
-    free(pszFolder);
+    wchar_t* pszTarget = LongFullPath(strTargetPath);
+    DWORD dwError = ERROR_INVALID_NAME;
+    const BOOL bOpen =
+        pszTarget != NULL && IsFilePath(pszTarget) && folder.Open(pszTarget, bCreate, &dwError);
+    free(pszTarget);
+    if (!bOpen)
+        pError->Set((LONG)dwError, strTargetPath);
+    return bOpen;
 }
 
 // No room for a new file is a write that failed, not a file in the way: nothing to ask Dravik about.
@@ -126,9 +90,10 @@ bool AskToRetry(BOOL bUnattended, const CString& strTargetPath, const CFileExcep
 
 // The host's stale price list keeps its own name but is looked for beside the new database. It is
 // removed only when that name is a plain file name directly in the target's folder, and never when it
-// leads to the database just installed. A target path without a folder (relative, "C:name") gives no
-// folder to look in: joined to an empty folder, the name would lead to the drive's root.
-void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
+// leads to the database just installed, nor when it is a folder, a junction or a link. A target path
+// without a folder (relative, "C:name") gives no folder to look in: joined to an empty folder, the name
+// would lead to the drive's root.
+void RemoveStaleFile(const CTargetFolder& folder, const CString& strTargetPath, const CString& strStaleValue)
 {
     // The host may write its path with forward slashes, which the system takes as separators too.
     int nSeparator = strTargetPath.ReverseFind('\\');
@@ -148,21 +113,12 @@ void RemoveStaleFile(const CString& strTargetPath, const CString& strStaleValue)
         return;
     }
 
-    // Only a file seen to be another: where either cannot be opened or identified, the stale name might
-    // be the new database under another spelling.
     CString strStalePath = strTargetPath.Left(nSeparator) + "\\" + strStaleName;
-    if (!CFile::AreDistinctFiles(strStalePath, strTargetPath))
-    {
-        AfxLog("stale file %s: absent, or not seen to be another file than the database; left alone",
-               (const char*)strStalePath);
-        return;
-    }
-    CFileException error;
-    if (CFile::Remove(strStalePath, &error))
+    CString strWhyNot = "the target's folder is not known";
+    if (folder.IsOpen() && folder.RemovePlainFile(CWideText(strStaleName), &strWhyNot))
         AfxLog("stale file %s: removed", (const char*)strStalePath);
     else
-        AfxLog("stale file %s: left (%s)", (const char*)strStalePath,
-               (const char*)AfxErrorText((DWORD)error.m_lOsError));
+        AfxLog("stale file %s: left (%s)", (const char*)strStalePath, (const char*)strWhyNot);
 }
 } // namespace
 
@@ -192,16 +148,16 @@ void CQuillbrookDlg::EndWith(InstallOutcome outcome)
     CDialog::OnOK();
 }
 
-BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
+BOOL CQuillbrookDlg::WriteDatabase(CTargetFolder& folder, const void* pData, DWORD cbData)
 {
-    CreateFolderWithParents(m_strTargetPath);
-
-    // The target changes from the old database to the complete new one in one step. While another
-    // process (above all the host) holds it open, the user is asked to close it and try again. Where an
-    // earlier attempt left it damaged, the copy of what it had before is what a failure puts back.
+    // The target's folder is made where missing, unless the way to it is held already. The target changes
+    // from the old database to the complete new one in one step. While another process (above all the host)
+    // holds it open, the user is asked to close it and try again. Where an earlier attempt left it damaged,
+    // the copy of what it had before is what a failure puts back.
     CAtomicFile file;
     CFileException error;
-    while (!file.Open(m_strTargetPath, &error, m_target.GetKeptIn()))
+    while (!(folder.IsOpen() || OpenTargetFolder(folder, m_strTargetPath, TRUE, &error)) ||
+           !file.Open(m_strTargetPath, &error, m_target.GetKeptIn(), &folder))
     {
         if (IsDiskFull(error))
             return FailWrite(file, error);
@@ -217,7 +173,7 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
 
     while (!file.Replace(&error))
     {
-        if (file.IsReplaced())
+        if (file.IsReplaced() || !file.MayReplaceAgain())
             return FailWrite(file, error);
         if (!AskToRetry(m_bUnattended, m_strTargetPath, error))
         {
@@ -299,11 +255,16 @@ void CQuillbrookDlg::OnOK()
 
     // The target may hold exactly this database already: another machine of the office put it on the
     // shared folder, or this package ran before. It is left alone then, even while Dravik has it open, and
-    // the run goes on as after an install. Not after an attempt of this run damaged it: the new bytes read
-    // back may be in the system's cache only, where a write that could not reach the disk left them, and
-    // the copy of its previous contents goes only once it is written whole.
+    // the run goes on as after an install. Only where the way to it could be checked: a target behind a
+    // link a user planted is refused as any that cannot be opened. The way stays held until the run ends.
+    // Not after an attempt of this run damaged it: the new bytes read back may be in the system's cache
+    // only, where a write that could not reach the disk left them, and the copy of its previous contents
+    // goes only once it is written whole.
     AfxLog("target: %s", (const char*)m_strTargetPath);
+    CTargetFolder folder;
+    CFileException error;
     const BOOL bAlreadyThere = m_target.GetCondition() == TARGET_WHOLE &&
+                               OpenTargetFolder(folder, m_strTargetPath, FALSE, &error) &&
                                CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData);
     // A package whose bytes could not all be read since its check is refused while nothing has changed.
     if (AfxMappedReadError() != ERROR_SUCCESS)
@@ -315,10 +276,10 @@ void CQuillbrookDlg::OnOK()
     }
     if (bAlreadyThere)
         AfxLog("the target already holds this database: left alone");
-    else if (!WriteDatabase(payload.pData, payload.cbData))
+    else if (!WriteDatabase(folder, payload.pData, payload.cbData))
         return;
 
-    RemoveStaleFile(m_strTargetPath,
+    RemoveStaleFile(folder, m_strTargetPath,
                     ReadRegistryString(LoadPackageString(REG_SETTINGS_KEY), "CheminTarifsMgr", ""));
 
     // The creation date, stored as the package gives it. The host learns the price list's date only

@@ -4,6 +4,7 @@
 #include "package/PackageIds.h"
 #include "package/PackageResources.h"
 #include "platform/MappedRead.h"
+#include "platform/RedirectionGuard.h"
 #include "platform/RunLog.h"
 #include "registry/HostRegistry.h"
 
@@ -53,6 +54,14 @@ CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
     }
 
     m_bUseSharedFolder = LoadPackageFlag(REG_USE_SHARED_FOLDER);
+    // In the data folder that all users share, another user may have made the package's folders first, as
+    // junctions into this user's files: a standard user's run there is as privileged as an administrator's.
+    if (m_bUseSharedFolder && !AfxChecksLinksOnTheWay())
+    {
+        AfxGuardRedirections(TRUE);
+        AfxLog("RedirectionGuard: %s (the run writes in the data folder all users share)",
+               AfxRedirectionGuardText());
+    }
     if (AfxIsLogging())
     {
         AfxLog("package: date \"%s\", country \"%s\", %s, settings key \"%s\"",

@@ -1,6 +1,7 @@
 #include "CAtomicFile.h"
 #include "FileIdentity.h"
 #include "FileNames.h"
+#include "RedirectionGuard.h"
 #include "RunLog.h"
 #include "RunningAccount.h"
 #include "SystemCalls.h"
@@ -103,13 +104,16 @@ void RemoveLeftoversBeside(const wchar_t* pszPath)
 }
 } // namespace
 
-BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn)
+BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn,
+                       CTargetFolder* pFolder)
 {
     Abort();
     m_strTarget = pszTarget;
     KeepPreviousIn(pszDamagedKeptIn);
+    m_pFolder = pFolder != NULL ? pFolder : &m_folder;
 
-    // A device would swallow the bytes and keep nothing; a named stream cannot be replaced.
+    // A device would swallow the bytes and keep nothing; a named stream cannot be replaced. Said before
+    // anything is made on the way.
     m_pszFinal = LongFullPath(pszTarget);
     if (m_pszFinal == NULL || !IsFilePath(m_pszFinal))
     {
@@ -117,8 +121,16 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wcha
                                   : "the target is not a file on a disk (a device or a named stream)");
         return Refuse(ERROR_INVALID_NAME, pError);
     }
+    // The way to the target is the caller's to hold, or else held here.
+    DWORD dwError;
+    if (pFolder == NULL && !m_folder.Open(m_pszFinal, FALSE, &dwError))
+        return Refuse(dwError, pError);
+    free(m_pszFinal);
+    m_pszFinal = LongFullPathW(m_pFolder->TargetPath());
 
     if (!OpenTarget(pError))
+        return FALSE;
+    if (m_fileTarget.IsOpen() && !RefuseUnlessHeld(m_fileTarget.m_hFile, "the target", pError))
         return FALSE;
     // A target that an earlier attempt damaged is written in place again, so that a failure puts back the
     // contents it had before that attempt, not the damaged ones. One deleted since has nothing to put back
@@ -140,7 +152,13 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wcha
         if (!sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
                                               sizeof standard) ||
             standard.NumberOfLinks > 1)
+        {
+            // Through a name that someone planted beside the file's own, a privileged run would write a file
+            // of the system's.
+            if (m_pFolder->HasNamesMadeElsewhere(m_fileTarget.m_hFile))
+                return Refuse(ERROR_CANT_ACCESS_FILE, pError);
             pszInPlaceBecause = "it has other hard links, or the system cannot say";
+        }
         else if ((pszFinal = FinalPathOf(m_fileTarget.m_hFile)) == NULL)
             pszInPlaceBecause = "the system cannot say which file its path leads to";
         else
@@ -163,6 +181,8 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wcha
         Abort();
         return FALSE;
     }
+    if (!RefuseUnlessHeld(m_fileTemporary.m_hFile, "the temporary file", pError))
+        return FALSE;
     if (m_fileTarget.IsOpen() &&
         !GiveIdentity(m_fileTarget.m_hFile, m_fileTemporary.m_hFile, m_bSecurityWritable))
     {
@@ -197,22 +217,34 @@ BOOL CAtomicFile::Refuse(DWORD dwError, CFileException* pError)
     return FALSE;
 }
 
+BOOL CAtomicFile::RefuseUnlessHeld(HANDLE hFile, const char* pszWhat, CFileException* pError)
+{
+    // What the system opened must be where the way was checked: a folder swapped for a junction in the
+    // meantime would have sent the open elsewhere.
+    if (m_pFolder->Holds(hFile))
+        return TRUE;
+    AfxLog("%s did not open in the folder whose way was checked: something on the way changed meanwhile",
+           pszWhat);
+    return Refuse(ERROR_UNTRUSTED_MOUNT_POINT_, pError);
+}
+
 BOOL CAtomicFile::OpenTarget(CFileException* pError)
 {
-    // The existing target, if any, must open for writing and for nobody else, by the path as given, so
-    // that exactly the files that could be written in place can be replaced. It is not truncated; it is
-    // readable too, so that its contents can be kept aside if it has to be written in place. Access denied
-    // is final for a read-only file, and worth waiting out for any other.
-    const DWORD dwAttributes = ::GetFileAttributesA(m_strTarget);
+    // The existing target, if any, must open for writing and for nobody else, by its path, so that exactly
+    // the files that could be written in place can be replaced. It is not truncated; it is readable too, so
+    // that its contents can be kept aside if it has to be written in place. Access denied is final for a
+    // read-only file, and worth waiting out for any other.
+    const DWORD dwAttributes = sys.GetFileAttributesW(m_pszFinal);
     const bool bReadOnly =
         dwAttributes != INVALID_FILE_ATTRIBUTES && (dwAttributes & FILE_ATTRIBUTE_READONLY);
     const UINT nFlags = CFile::modeReadWrite | CFile::shareExclusive | CFile::modeReadControl;
     DWORD dwError = WithRetries("opening the target", bReadOnly ? 0 : kRetries, [&]() -> DWORD {
-        if (m_fileTarget.Open(m_strTarget, nFlags | CFile::modeDelete, pError))
+        if (m_fileTarget.Open(m_pszFinal, m_strTarget, nFlags | CFile::modeDelete, pError))
             return ERROR_SUCCESS;
         // Replacing the file needs the right to delete it: who may change it but not delete it has it
         // written in place.
-        if (pError->m_lOsError == ERROR_ACCESS_DENIED && m_fileTarget.Open(m_strTarget, nFlags, pError))
+        if (pError->m_lOsError == ERROR_ACCESS_DENIED &&
+            m_fileTarget.Open(m_pszFinal, m_strTarget, nFlags, pError))
         {
             m_bInPlace = TRUE;
             return ERROR_SUCCESS;
@@ -428,6 +460,14 @@ BOOL CAtomicFile::Replace(CFileException* pError)
     });
     if (dwError != ERROR_SUCCESS)
     {
+        // Nobody is in the way: the move itself failed (an I/O error, a dropped connection), and another
+        // try would not do better. The written file goes; the target stays as it was.
+        if (!IsInTheWay(dwError))
+        {
+            AfxLog(
+                "the new file could not take the target's place: it is removed, the target left as it was");
+            RemoveTemporary();
+        }
         pError->Set((LONG)dwError, m_strTarget);
         return FALSE;
     }
@@ -469,4 +509,5 @@ void CAtomicFile::Abort()
     free(m_pszFinal);
     m_pszFinal = NULL;
     m_bInPlace = FALSE;
+    m_folder.Release();
 }

@@ -17,7 +17,10 @@
 // (CPreviousCopy.h) and put back if the write fails; only a run killed in the middle of the write, or a
 // copy that cannot be put back, leaves the file changed, with its previous contents in the copy.
 //
-// Only a file on a disk is a target: not a device (NUL, COM1 in any folder) and not a named stream.
+// Only a file on a disk is a target: not a device (NUL, COM1 in any folder) and not a named stream. A run
+// with more rights than whoever could plant a link on the way reaches it only through links that
+// administrators made, and holds the way while it works there (CTargetFolder.h); such a run writes in place
+// through no name that a user could have given the file beside its names elsewhere.
 //
 // The files it makes beside the target are made for the running account alone until they have the
 // target's permissions (the copy of the previous contents keeps to it), and what a killed run left is
@@ -32,6 +35,7 @@
 
 #include "CFile.h"
 #include "CPreviousCopy.h"
+#include "CTargetFolder.h"
 
 #include <stdlib.h>
 
@@ -39,8 +43,8 @@ class CAtomicFile
 {
 public:
     CAtomicFile()
-        : m_pszFinal(NULL), m_pszTemporary(NULL), m_bInPlace(FALSE), m_bSecurityWritable(FALSE),
-          m_bReplaced(FALSE)
+        : m_pszFinal(NULL), m_pszTemporary(NULL), m_pFolder(&m_folder), m_bInPlace(FALSE),
+          m_bSecurityWritable(FALSE), m_bReplaced(FALSE)
     {
     }
     ~CAtomicFile()
@@ -52,18 +56,24 @@ public:
     CAtomicFile& operator=(const CAtomicFile&) = delete;
 
     // Fails, as opening the target for writing would, when the target cannot be replaced now: another
-    // process has it open, it is read-only, its folder is missing or closed to us, or it is no file.
+    // process has it open, it is read-only, its folder is missing or closed to us, it is no file, or the
+    // way to it has a link that a user planted (ERROR_UNTRUSTED_MOUNT_POINT_).
     // pszDamagedKeptIn, when given, says that an earlier attempt left the target damaged and its previous
     // contents whole in that copy (a full path, as PreviousContentsKeptIn gave it): the target is then
     // written in place, and a failure puts back what the copy holds (not the damaged bytes); the copy goes
     // once the target is whole again. A target deleted since is made anew, and the copy stays as it is.
-    BOOL Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn = NULL);
+    // pFolder, when given, holds the way to this target already (made by the caller, who keeps it for other
+    // work in the same folder once the file is done with).
+    BOOL Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn = NULL,
+              CTargetFolder* pFolder = NULL);
     // Writes the whole new contents and flushes them. On failure the temporary file is removed and the
     // target is released as it was, unless its previous contents could not be put back (below).
     BOOL Write(const void* pData, DWORD cbData, CFileException* pError);
-    // Moves the written file over the target. On failure the written file is kept for another try, unless
-    // the move was made but could not be put on the disk (IsReplaced).
+    // Moves the written file over the target. While another process is in the way, the written file is kept
+    // for another try (MayReplaceAgain); any other failure removes it, the target as it was. The move may
+    // also have been made but not put on the disk (IsReplaced).
     BOOL Replace(CFileException* pError);
+    BOOL MayReplaceAgain() const { return m_pszTemporary != NULL; }
     // Gives up: removes the temporary file and releases the target untouched.
     void Abort();
     // TRUE after an Open that could not use the one-step replacement: Write changes the target itself.
@@ -79,6 +89,7 @@ public:
 
 private:
     BOOL OpenTarget(CFileException* pError);
+    BOOL RefuseUnlessHeld(HANDLE hFile, const char* pszWhat, CFileException* pError);
     BOOL CreateTemporary(CFileException* pError);
     void RemoveTemporary();
     void RemoveLeftovers();
@@ -94,6 +105,8 @@ private:
     wchar_t* m_pszTemporary;     // set while our temporary file exists
     CFile m_fileTarget;          // the existing target, held exclusively until Replace
     CFile m_fileTemporary;       // open to nobody else from its creation to the move
+    CTargetFolder m_folder;      // the way to the target, unless the caller holds it
+    CTargetFolder* m_pFolder;    // the way in use
     CPreviousCopy m_previous;    // the target's contents while it is written in place
     wchar_t* m_pszKeptIn = NULL; // where they are until an attempt puts them back
     BOOL m_bInPlace;             // the target itself is written, through m_fileTarget

@@ -48,51 +48,75 @@ CString AfxErrorText(DWORD dwError)
     return CString(szText);
 }
 
+namespace
+{
+// What CreateFile is asked for the framework's flags.
+struct OpenRequest
+{
+    DWORD dwAccess, dwShareMode, dwCreation;
+};
+
+OpenRequest RequestFor(UINT nOpenFlags)
+{
+    OpenRequest request = {0, 0, OPEN_EXISTING};
+    switch (nOpenFlags & 3)
+    {
+    case CFile::modeRead:
+        request.dwAccess = GENERIC_READ;
+        break;
+    case CFile::modeWrite:
+        request.dwAccess = GENERIC_WRITE;
+        break;
+    default:
+        request.dwAccess = GENERIC_READ | GENERIC_WRITE;
+        break;
+    }
+    if (nOpenFlags & CFile::modeReadControl)
+        request.dwAccess |= READ_CONTROL;
+    if (nOpenFlags & CFile::modeDelete)
+        request.dwAccess |= DELETE;
+
+    switch (nOpenFlags & 0x70)
+    {
+    case CFile::shareDenyWrite:
+        request.dwShareMode = FILE_SHARE_READ;
+        break;
+    case CFile::shareDenyRead:
+        request.dwShareMode = FILE_SHARE_WRITE;
+        break;
+    case CFile::shareDenyNone:
+        request.dwShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
+        break;
+    default: // shareCompat, shareExclusive
+        break;
+    }
+
+    if (nOpenFlags & CFile::modeCreate)
+        request.dwCreation = (nOpenFlags & CFile::modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
+    return request;
+}
+} // namespace
+
 BOOL CFile::Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError)
 {
     Abort();
+    const OpenRequest request = RequestFor(nOpenFlags);
+    return Opened(sys.CreateFileA(pszFileName, request.dwAccess, request.dwShareMode, NULL,
+                                  request.dwCreation, FILE_ATTRIBUTE_NORMAL, NULL),
+                  pszFileName, pError);
+}
 
-    DWORD dwAccess = 0;
-    switch (nOpenFlags & 3)
-    {
-    case modeRead:
-        dwAccess = GENERIC_READ;
-        break;
-    case modeWrite:
-        dwAccess = GENERIC_WRITE;
-        break;
-    default:
-        dwAccess = GENERIC_READ | GENERIC_WRITE;
-        break;
-    }
-    if (nOpenFlags & modeReadControl)
-        dwAccess |= READ_CONTROL;
-    if (nOpenFlags & modeDelete)
-        dwAccess |= DELETE;
+BOOL CFile::Open(const wchar_t* pszPath, const char* pszFileName, UINT nOpenFlags, CFileException* pError)
+{
+    Abort();
+    const OpenRequest request = RequestFor(nOpenFlags);
+    return Opened(sys.CreateFileW(pszPath, request.dwAccess, request.dwShareMode, NULL, request.dwCreation,
+                                  FILE_ATTRIBUTE_NORMAL, NULL),
+                  pszFileName, pError);
+}
 
-    DWORD dwShareMode = 0;
-    switch (nOpenFlags & 0x70)
-    {
-    case shareDenyWrite:
-        dwShareMode = FILE_SHARE_READ;
-        break;
-    case shareDenyRead:
-        dwShareMode = FILE_SHARE_WRITE;
-        break;
-    case shareDenyNone:
-        dwShareMode = FILE_SHARE_READ | FILE_SHARE_WRITE;
-        break;
-    default: // shareCompat, shareExclusive
-        dwShareMode = 0;
-        break;
-    }
-
-    DWORD dwCreation = OPEN_EXISTING;
-    if (nOpenFlags & modeCreate)
-        dwCreation = (nOpenFlags & modeNoTruncate) ? OPEN_ALWAYS : CREATE_ALWAYS;
-
-    HANDLE hFile =
-        sys.CreateFileA(pszFileName, dwAccess, dwShareMode, NULL, dwCreation, FILE_ATTRIBUTE_NORMAL, NULL);
+BOOL CFile::Opened(HANDLE hFile, const char* pszFileName, CFileException* pError)
+{
     if (hFile == INVALID_HANDLE_VALUE)
     {
         if (pError != NULL)
@@ -223,17 +247,6 @@ BOOL CFile::CloseAndDelete(const wchar_t* pszPath)
     return bMarked || ::DeleteFileW(pszPath);
 }
 
-BOOL CFile::Remove(const char* pszFileName, CFileException* pError)
-{
-    if (!sys.DeleteFileA(pszFileName))
-    {
-        if (pError != NULL)
-            pError->Set((LONG)::GetLastError(), pszFileName);
-        return FALSE;
-    }
-    return TRUE;
-}
-
 BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData)
 {
     // A device or a named stream holds no database, whatever it gives when read.
@@ -273,26 +286,4 @@ BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData
     }
     free(pBuffer);
     return cbLeft == 0;
-}
-
-BOOL CFile::AreDistinctFiles(const char* pszFileName1, const char* pszFileName2)
-{
-    BY_HANDLE_FILE_INFORMATION aInfo[2];
-    const char* apszNames[2] = {pszFileName1, pszFileName2};
-    for (int i = 0; i < 2; i++)
-    {
-        // No access asked, and every kind of sharing allowed: this disturbs nobody who has the file open.
-        HANDLE hFile =
-            sys.CreateFileA(apszNames[i], 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
-        if (hFile == INVALID_HANDLE_VALUE)
-            return FALSE;
-        BOOL bKnown = sys.GetFileInformationByHandle(hFile, &aInfo[i]);
-        sys.CloseHandle(hFile);
-        if (!bKnown)
-            return FALSE;
-    }
-    return aInfo[0].dwVolumeSerialNumber != aInfo[1].dwVolumeSerialNumber ||
-           aInfo[0].nFileIndexHigh != aInfo[1].nFileIndexHigh ||
-           aInfo[0].nFileIndexLow != aInfo[1].nFileIndexLow;
 }

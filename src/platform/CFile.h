@@ -50,6 +50,9 @@ public:
     CFile& operator=(const CFile&) = delete;
 
     BOOL Open(const char* pszFileName, UINT nOpenFlags, CFileException* pError = NULL);
+    // The same for a full \\?\ path, beyond the 8-bit functions' length and code page; pszFileName names the
+    // file in messages.
+    BOOL Open(const wchar_t* pszPath, const char* pszFileName, UINT nOpenFlags, CFileException* pError);
     // Takes over a handle opened otherwise; failures are reported under pszFileName.
     void Attach(HANDLE hFile, const char* pszFileName);
     // Reads up to nCount bytes from the current position; *pnRead is 0 at the end of the file.
@@ -74,16 +77,14 @@ public:
     BOOL CloseAndDelete(const wchar_t* pszPath);
     BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
-    // Deletes a file; never a folder.
-    static BOOL Remove(const char* pszFileName, CFileException* pError = NULL);
     // TRUE when the file exists and holds exactly cbData bytes equal to pData's. It is read while sharing
     // everything, so that whoever has it open is neither disturbed nor in the way. FALSE too when pData's
     // bytes could not be read (AfxMappedReadError says so).
     static BOOL HasContents(const char* pszFileName, const void* pData, DWORD cbData);
-    // TRUE only when both names lead to existing files and these were seen to be two different files;
-    // FALSE when they are one file, or when either cannot be opened or identified.
-    static BOOL AreDistinctFiles(const char* pszFileName1, const char* pszFileName2);
 
     HANDLE m_hFile;
     CString m_strFileName;
+
+private:
+    BOOL Opened(HANDLE hFile, const char* pszFileName, CFileException* pError);
 };

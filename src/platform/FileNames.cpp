@@ -71,19 +71,36 @@ wchar_t* LongFullPathW(const wchar_t* pszPath)
     return pszLong;
 }
 
-wchar_t* FinalPathOf(HANDLE hFile)
+wchar_t* FinalPathOf(HANDLE hFile, DWORD dwVolumeName)
 {
-    DWORD cch = sys.GetFinalPathNameByHandleW(hFile, NULL, 0, VOLUME_NAME_DOS);
+    DWORD cch = sys.GetFinalPathNameByHandleW(hFile, NULL, 0, dwVolumeName);
     if (cch == 0)
         return NULL;
     wchar_t* pszFinal = AllocPath(cch);
-    DWORD cchGot = sys.GetFinalPathNameByHandleW(hFile, pszFinal, cch, VOLUME_NAME_DOS);
+    DWORD cchGot = sys.GetFinalPathNameByHandleW(hFile, pszFinal, cch, dwVolumeName);
     if (cchGot == 0 || cchGot >= cch)
     {
         free(pszFinal);
         return NULL;
     }
     return pszFinal;
+}
+
+wchar_t* FirstFolder(wchar_t* pszLong)
+{
+    wchar_t* p = pszLong + 4;
+    for (int nSeparators = StartsWith(p, L"UNC\\") ? 3 : 1; nSeparators > 0 && p != NULL; nSeparators--)
+    {
+        p = wcschr(p, L'\\');
+        if (p != NULL)
+            ++p;
+    }
+    return p != NULL && *p != L'\0' ? p : NULL;
+}
+
+bool IsSamePath(const wchar_t* psz1, const wchar_t* psz2)
+{
+    return ::CompareStringOrdinal(psz1, -1, psz2, -1, TRUE) == CSTR_EQUAL;
 }
 
 bool IsFilePath(const wchar_t* pszFull)

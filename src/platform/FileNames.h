@@ -12,9 +12,16 @@ wchar_t* AllocPath(size_t cch);
 wchar_t* LongFullPath(const char* pszPath);
 wchar_t* LongFullPathW(const wchar_t* pszPath);
 
-// The file an open handle leads to, through any symbolic links, as a \\?\ path; NULL when the file system
-// cannot say.
-wchar_t* FinalPathOf(HANDLE hFile);
+// The file an open handle leads to, through any symbolic links, as a \\?\ path (or, with VOLUME_NAME_NT,
+// as the system's own \Device\... path); NULL when the file system cannot say.
+wchar_t* FinalPathOf(HANDLE hFile, DWORD dwVolumeName = VOLUME_NAME_DOS);
+
+// Where the folders of a \\?\ path begin: past \\?\C:\, \\?\UNC\server\share\ or \\?\Volume{...}\; NULL
+// when the path is its root.
+wchar_t* FirstFolder(wchar_t* pszLong);
+
+// Whether two paths are the same, as file systems compare names: without regard to letter case.
+bool IsSamePath(const wchar_t* psz1, const wchar_t* psz2);
 
 // FALSE for a full path that names something other than a file on a disk: a device, as the system reads
 // NUL, COM1 and the like in any folder, or a named stream (base.mdb:x).

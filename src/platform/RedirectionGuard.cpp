@@ -7,9 +7,9 @@ namespace
 RedirectionGuardState g_state = REDIRECTION_GUARD_NOT_NEEDED;
 }
 
-void AfxGuardRedirections()
+void AfxGuardRedirections(BOOL bWritesSharedData)
 {
-    if (!AfxIsElevatedOrSystem())
+    if (!bWritesSharedData && !AfxIsElevatedOrSystem())
     {
         g_state = REDIRECTION_GUARD_NOT_NEEDED;
         return;
@@ -29,4 +29,25 @@ void AfxGuardRedirections()
 RedirectionGuardState AfxRedirectionGuardState()
 {
     return g_state;
+}
+
+const char* AfxRedirectionGuardText()
+{
+    switch (g_state)
+    {
+    case REDIRECTION_GUARD_NOT_NEEDED:
+        break;
+    case REDIRECTION_GUARD_ON:
+        return "on: junctions that non-administrators made are not followed; the run checks symbolic links "
+               "on the way to its files itself";
+    case REDIRECTION_GUARD_UNAVAILABLE:
+        return "not available on this system: the run checks junctions and symbolic links on the way to its "
+               "files itself";
+    }
+    return "not needed: the run has no more rights than whoever could plant a junction or a link";
+}
+
+BOOL AfxChecksLinksOnTheWay()
+{
+    return g_state != REDIRECTION_GUARD_NOT_NEEDED;
 }

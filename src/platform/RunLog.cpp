@@ -1,18 +1,64 @@
 #include "RunLog.h"
+#include "FileNames.h"
+#include "RunningAccount.h"
+#include "SystemCalls.h"
 
 #include <stdarg.h>
+#include <stdlib.h>
+#include <wchar.h>
 
 namespace
 {
 HANDLE g_hLog = INVALID_HANDLE_VALUE;
+CString g_strMovedTo; // where the log went instead of the name asked for
+
+// Appended to, never truncated: each write lands at the end whoever else appends meanwhile.
+const DWORD kLogAccess = FILE_APPEND_DATA;
+const DWORD kLogSharing = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+HANDLE OpenOwnLog(const char* pszPath)
+{
+    wchar_t* pszLong = LongFullPath(pszPath);
+    if (pszLong == NULL)
+        return INVALID_HANDLE_VALUE;
+    SECURITY_ATTRIBUTES* pOwnerOnly = AfxOwnerOnlySecurity();
+    HANDLE hLog = sys.CreateFileW(pszLong, kLogAccess | READ_CONTROL | FILE_READ_ATTRIBUTES, kLogSharing,
+                                  pOwnerOnly, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    if (hLog != INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ALREADY_EXISTS && !AfxIsOwnPlainFile(hLog))
+    {
+        sys.CloseHandle(hLog);
+        hLog = INVALID_HANDLE_VALUE;
+    }
+    if (hLog == INVALID_HANDLE_VALUE)
+    {
+        // <name>.<16 hex digits>.log, a name nobody has made yet.
+        wchar_t* pszExtension = wcsrchr(pszLong, L'.');
+        if (pszExtension != NULL && wcschr(pszExtension, L'\\') == NULL)
+            *pszExtension = L'\0';
+        wchar_t* pszCreated = NULL;
+        hLog = CreateFileBeside(pszLong, L".log", kLogAccess, kLogSharing, pOwnerOnly, FILE_ATTRIBUTE_NORMAL,
+                                &pszCreated);
+        if (hLog != INVALID_HANDLE_VALUE)
+            g_strMovedTo = DisplayPath(pszCreated);
+        free(pszCreated);
+    }
+    free(pszLong);
+    return hLog;
+}
+} // namespace
+
+BOOL AfxOpenRunLog(const char* pszPath, BOOL bOwnFileOnly)
+{
+    g_strMovedTo.Empty();
+    g_hLog = bOwnFileOnly ? OpenOwnLog(pszPath)
+                          : ::CreateFileA(pszPath, kLogAccess, kLogSharing, NULL, OPEN_ALWAYS,
+                                          FILE_ATTRIBUTE_NORMAL, NULL);
+    return g_hLog != INVALID_HANDLE_VALUE;
 }
 
-BOOL AfxOpenRunLog(const char* pszPath)
+CString AfxRunLogMovedTo()
 {
-    // Appended to, never truncated: each write lands at the end whoever else appends meanwhile.
-    g_hLog = ::CreateFileA(pszPath, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                           NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-    return g_hLog != INVALID_HANDLE_VALUE;
+    return g_strMovedTo;
 }
 
 BOOL AfxIsLogging()

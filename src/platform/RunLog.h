@@ -6,8 +6,12 @@
 
 #include "CString.h"
 
-// Starts appending to pszPath; FALSE, and no log, when it cannot be opened.
-BOOL AfxOpenRunLog(const char* pszPath);
+// Starts appending to pszPath; FALSE, and no log, when it cannot be opened. bOwnFileOnly, for a log in a
+// folder that others may write (the system account's temporary folder): the name is opened as itself (never
+// what a link of that name leads to) and taken only when it is the running account's own plain file, made
+// for the account alone; otherwise the log goes to a new name beside it, which AfxRunLogMovedTo then gives.
+BOOL AfxOpenRunLog(const char* pszPath, BOOL bOwnFileOnly = FALSE);
+CString AfxRunLogMovedTo();
 BOOL AfxIsLogging();
 // One line, formatted as wsprintf does (no 64-bit or floating-point fields); cut at 1,024 characters.
 void AfxLog(const char* pszFormat, ...) __attribute__((format(printf, 1, 2)));

@@ -24,6 +24,75 @@ void* TokenInformation(TOKEN_INFORMATION_CLASS infoClass)
     return pInfo;
 }
 
+// An object's owner.
+class OwnerDescriptor
+{
+public:
+    bool Read(HANDLE hObject)
+    {
+        DWORD cbNeeded;
+        BOOL bDefaulted;
+        m_pOwner = NULL;
+        return sys.GetKernelObjectSecurity(hObject, OWNER_SECURITY_INFORMATION, m_abDescriptor,
+                                           sizeof m_abDescriptor, &cbNeeded) &&
+               ::GetSecurityDescriptorOwner(m_abDescriptor, &m_pOwner, &bDefaulted) && m_pOwner != NULL;
+    }
+    PSID Sid() const { return m_pOwner; }
+
+private:
+    BYTE m_abDescriptor[SECURITY_MAX_SID_SIZE + 64];
+    PSID m_pOwner = NULL;
+};
+
+// The running account, or the owner it gives what it makes (the Administrators, for an elevated
+// administrator).
+bool IsRunningAccount(PSID pSid)
+{
+    TOKEN_USER* pUser = (TOKEN_USER*)TokenInformation(TokenUser);
+    TOKEN_OWNER* pDefaultOwner = (TOKEN_OWNER*)TokenInformation(TokenOwner);
+    bool bOurs = (pUser != NULL && ::EqualSid(pSid, pUser->User.Sid)) ||
+                 (pDefaultOwner != NULL && ::EqualSid(pSid, pDefaultOwner->Owner));
+    free(pUser);
+    free(pDefaultOwner);
+    return bOurs;
+}
+
+// The Administrators, the system account, TrustedInstaller (which owns the system's own files), or us.
+bool IsAdministratorOrUs(PSID pSid)
+{
+    static const wchar_t kTrustedInstaller[] =
+        L"S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464";
+    PSID pInstaller = NULL;
+    bool bInstaller =
+        ::ConvertStringSidToSidW(kTrustedInstaller, &pInstaller) && ::EqualSid(pSid, pInstaller);
+    ::LocalFree(pInstaller);
+    return bInstaller || ::IsWellKnownSid(pSid, WinBuiltinAdministratorsSid) ||
+           ::IsWellKnownSid(pSid, WinLocalSystemSid) || IsRunningAccount(pSid);
+}
+
+// DOMAIN\name, or the SID where the account is not known here.
+CString AccountName(PSID pSid)
+{
+    wchar_t szName[256], szDomain[256];
+    DWORD cchName = ARRAYSIZE(szName), cchDomain = ARRAYSIZE(szDomain);
+    SID_NAME_USE use;
+    CString strName;
+    if (::LookupAccountSidW(NULL, pSid, szName, &cchName, szDomain, &cchDomain, &use))
+    {
+        CString strDomain;
+        strDomain.AssignWide(szDomain, -1);
+        strName.AssignWide(szName, -1);
+        return strDomain.IsEmpty() ? strName : strDomain + "\\" + strName;
+    }
+    char* pszSid = NULL;
+    if (::ConvertSidToStringSidA(pSid, &pszSid))
+    {
+        strName = pszSid;
+        ::LocalFree(pszSid);
+    }
+    return strName;
+}
+
 bool IsSystemAccount(PSID pSid)
 {
     SID_IDENTIFIER_AUTHORITY nt = SECURITY_NT_AUTHORITY;
@@ -60,22 +129,54 @@ BOOL AfxIsOwnPlainFile(HANDLE hFile)
     if (::GetVolumeInformationByHandleW(hFile, NULL, 0, NULL, NULL, &dwVolumeFlags, NULL, 0) &&
         !(dwVolumeFlags & FILE_PERSISTENT_ACLS))
         return TRUE;
+    OwnerDescriptor owner;
+    return owner.Read(hFile) && IsRunningAccount(owner.Sid());
+}
 
-    BYTE abDescriptor[SECURITY_MAX_SID_SIZE + 64];
-    DWORD cbNeeded;
-    PSID pOwner = NULL;
-    BOOL bDefaulted;
-    if (!sys.GetKernelObjectSecurity(hFile, OWNER_SECURITY_INFORMATION, abDescriptor, sizeof abDescriptor,
-                                     &cbNeeded) ||
-        !::GetSecurityDescriptorOwner(abDescriptor, &pOwner, &bDefaulted) || pOwner == NULL)
+BOOL AfxIsMadeByAdministrators(HANDLE hObject, CString* pstrOwner)
+{
+    OwnerDescriptor owner;
+    const bool bKnown = owner.Read(hObject);
+    if (pstrOwner != NULL)
+        *pstrOwner = bKnown ? AccountName(owner.Sid()) : CString("an owner that cannot be read");
+    return bKnown && IsAdministratorOrUs(owner.Sid());
+}
+
+BOOL AfxAdmitsOnlyAdministrators(HANDLE hFolder)
+{
+    if (!AfxIsMadeByAdministrators(hFolder))
         return FALSE;
-    TOKEN_USER* pUser = (TOKEN_USER*)TokenInformation(TokenUser);
-    TOKEN_OWNER* pDefaultOwner = (TOKEN_OWNER*)TokenInformation(TokenOwner);
-    BOOL bOurs = (pUser != NULL && ::EqualSid(pOwner, pUser->User.Sid)) ||
-                 (pDefaultOwner != NULL && ::EqualSid(pOwner, pDefaultOwner->Owner));
-    free(pUser);
-    free(pDefaultOwner);
-    return bOurs;
+    DWORD cbNeeded = 0;
+    sys.GetKernelObjectSecurity(hFolder, DACL_SECURITY_INFORMATION, NULL, 0, &cbNeeded);
+    PSECURITY_DESCRIPTOR pDescriptor = cbNeeded != 0 ? malloc(cbNeeded) : NULL;
+    PACL pDacl = NULL;
+    BOOL bPresent = FALSE, bDefaulted;
+    bool bOnly =
+        pDescriptor != NULL &&
+        sys.GetKernelObjectSecurity(hFolder, DACL_SECURITY_INFORMATION, pDescriptor, cbNeeded, &cbNeeded) &&
+        ::GetSecurityDescriptorDacl(pDescriptor, &bPresent, &pDacl, &bDefaulted) && bPresent &&
+        pDacl != NULL; // no DACL at all lets everyone do anything
+    // Whoever may add a name, or give himself the right to, could have made one.
+    const ACCESS_MASK kMakesNames = FILE_ADD_FILE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    for (WORD i = 0; bOnly && i < pDacl->AceCount; i++)
+    {
+        ACE_HEADER* pAce;
+        if (!::GetAce(pDacl, i, (void**)&pAce))
+            bOnly = false;
+        else if (pAce->AceType == ACCESS_DENIED_ACE_TYPE ||
+                 pAce->AceType == ACCESS_DENIED_CALLBACK_ACE_TYPE || (pAce->AceFlags & INHERIT_ONLY_ACE))
+            continue;
+        else if (pAce->AceType != ACCESS_ALLOWED_ACE_TYPE &&
+                 pAce->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
+            bOnly = false; // an entry of a kind a folder does not have: not known to admit nobody
+        else
+        {
+            ACCESS_ALLOWED_ACE* pAllowed = (ACCESS_ALLOWED_ACE*)pAce;
+            bOnly = !(pAllowed->Mask & kMakesNames) || IsAdministratorOrUs(&pAllowed->SidStart);
+        }
+    }
+    free(pDescriptor);
+    return bOnly;
 }
 
 SECURITY_ATTRIBUTES* AfxOwnerOnlySecurity()

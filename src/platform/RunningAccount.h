@@ -4,7 +4,7 @@
 // must not be turned against it.
 #pragma once
 
-#include <windows.h>
+#include "CString.h"
 
 // TRUE when the run has an administrator's rights: elevated, or the system account.
 BOOL AfxIsElevatedOrSystem();
@@ -15,6 +15,17 @@ BOOL AfxIsElevatedOrSystem();
 // READ_CONTROL. Anything else found under the
 // name of a file we make may have been planted there.
 BOOL AfxIsOwnPlainFile(HANDLE hFile);
+
+// TRUE when an object of the file system (hObject needs READ_CONTROL) was made by someone a run with an
+// administrator's rights may follow: it is owned by the Administrators, the system account, TrustedInstaller,
+// or the running account itself (or the owner it gives new objects). A junction or link owned by anyone
+// else may have been planted by a user to send the run elsewhere. *pstrOwner (when given) receives the
+// owner's name, or its SID where no name is known, for the log.
+BOOL AfxIsMadeByAdministrators(HANDLE hObject, CString* pstrOwner = NULL);
+
+// TRUE for a folder (hFolder needs READ_CONTROL) in which only administrators can have made a name: it is
+// made by them (above), and its permissions let nobody else add a file to it or change who may.
+BOOL AfxAdmitsOnlyAdministrators(HANDLE hFolder);
 
 // Security for a file that holds someone's data while we work with it: only the running account, the
 // system account and the Administrators may open it, whatever its folder would pass on. NULL when it

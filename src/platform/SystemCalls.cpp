@@ -28,6 +28,15 @@ BOOL WINAPI LookedUpGetProcessMitigationPolicy(HANDLE hProcess, PROCESS_MITIGATI
     }
     return pfn(hProcess, policy, pBuffer, cbBuffer);
 }
+
+LONG WINAPI LookedUpNtQueryInformationFile(HANDLE hFile, PVOID pIoStatus, PVOID pInfo, ULONG cbInfo,
+                                           ULONG infoClass)
+{
+    typedef LONG(WINAPI * PFN)(HANDLE, PVOID, PVOID, ULONG, ULONG);
+    static PFN s_pfn = AfxLibraryFunction<PFN>("ntdll.dll", "NtQueryInformationFile");
+    return s_pfn != NULL ? s_pfn(hFile, pIoStatus, pInfo, cbInfo, infoClass)
+                         : (LONG)0xC0000002; // not implemented
+}
 } // namespace
 
 const SystemCalls kRealSystemCalls = {
@@ -62,7 +71,6 @@ const SystemCalls kRealSystemCalls = {
     .ReadFile = ::ReadFile,
     .WriteFile = ::WriteFile,
     .FlushFileBuffers = ::FlushFileBuffers,
-    .DeleteFileA = ::DeleteFileA,
     .GetFileInformationByHandle = ::GetFileInformationByHandle,
     .CreateDirectoryW = ::CreateDirectoryW,
 
@@ -75,6 +83,10 @@ const SystemCalls kRealSystemCalls = {
     .GetKernelObjectSecurity = ::GetKernelObjectSecurity,
     .SetKernelObjectSecurity = ::SetKernelObjectSecurity,
     .Sleep = ::Sleep,
+
+    .GetFileAttributesW = ::GetFileAttributesW,
+    .DeviceIoControl = ::DeviceIoControl,
+    .NtQueryInformationFile = LookedUpNtQueryInformationFile,
 };
 
 SystemCalls sys = kRealSystemCalls;

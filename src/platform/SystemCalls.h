@@ -47,7 +47,6 @@ struct SystemCalls
     decltype(&::ReadFile) ReadFile;
     decltype(&::WriteFile) WriteFile;
     decltype(&::FlushFileBuffers) FlushFileBuffers;
-    decltype(&::DeleteFileA) DeleteFileA;
     decltype(&::GetFileInformationByHandle) GetFileInformationByHandle;
     decltype(&::CreateDirectoryW) CreateDirectoryW;
 
@@ -62,6 +61,13 @@ struct SystemCalls
     decltype(&::GetKernelObjectSecurity) GetKernelObjectSecurity;
     decltype(&::SetKernelObjectSecurity) SetKernelObjectSecurity;
     decltype(&::Sleep) Sleep;
+
+    // The way to a file: what a name is (a junction or a link shows its reparse point), where a link leads,
+    // and the names a file has. The last is the system's own call (kernel32 has no form that Wine carries),
+    // looked up in ntdll when first made.
+    decltype(&::GetFileAttributesW) GetFileAttributesW;
+    decltype(&::DeviceIoControl) DeviceIoControl;
+    LONG(WINAPI* NtQueryInformationFile)(HANDLE, PVOID pIoStatus, PVOID, ULONG, ULONG infoClass);
 };
 
 // The table in use, and the real functions it starts as.

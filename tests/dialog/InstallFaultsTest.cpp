@@ -4,6 +4,9 @@
 #include "DialogHarness.h"
 #include "Packages.h"
 #include "platform/CFile.h"
+#include "platform/RedirectionGuard.h"
+
+#include <shlobj.h>
 
 #include <gtest/gtest.h>
 
@@ -366,6 +369,13 @@ BOOL WINAPI MoveNotFlushed(HANDLE file)
     SetLastError(ERROR_IO_DEVICE);
     return FALSE;
 }
+BOOL WINAPI MoveFailsOnTheDevice(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
+{
+    if (infoClass != FileRenameInfo)
+        return kRealSystemCalls.SetFileInformationByHandle(file, infoClass, info, size);
+    SetLastError(ERROR_IO_DEVICE);
+    return FALSE;
+}
 HANDLE WINAPI NoRoomForANewFile(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                 DWORD creation, DWORD flags, HANDLE tmpl)
 {
@@ -389,6 +399,15 @@ TEST_F(InstallFaults, AWriteThatFailsEndsAnUnattendedRunWithStatus5NotARetry)
     } cases[] = {
         {"no room for the temporary file", [] { sys.CreateFileW = NoRoomForANewFile; }, false},
         {"the move is not flushed", [] { sys.FlushFileBuffers = MoveNotFlushed; }, true},
+        {"the move fails, nobody in the way",
+         [] {
+             sys.SetFileInformationByHandle = MoveFailsOnTheDevice;
+             sys.MoveFileExW = +[](LPCWSTR, LPCWSTR, DWORD) WINAPI -> BOOL {
+                 SetLastError(ERROR_IO_DEVICE);
+                 return FALSE;
+             };
+         },
+         false},
     };
     for (const auto& c : cases)
     {
@@ -403,6 +422,7 @@ TEST_F(InstallFaults, AWriteThatFailsEndsAnUnattendedRunWithStatus5NotARetry)
         EXPECT_EQ(c.replaced ? payload : oldBytes, ReadFileBytes(target));
         EXPECT_TRUE(FileExists(dir / "Stale.dat"));
         EXPECT_FALSE(ReadRegValue(HKEY_LOCAL_MACHINE, kCountryKey, "date_creation_tarif", nullptr));
+        EXPECT_TRUE(TemporaryFilesOf(target).empty());
     }
 }
 
@@ -410,7 +430,8 @@ TEST_F(InstallFaults, DevicesAndNamedStreamsAreRefusedLikeTargetsThatCannotBeOpe
 {
     ScopedPackageResources resources(package);
     const std::vector<std::string> before = ListFolder(dir.path());
-    for (const std::string& path : {std::string("NUL"), dir / "COM1", target + ":x"})
+    // Refused before anything is made on the way: the folder New stays unmade.
+    for (const std::string& path : {std::string("NUL"), dir / "COM1", target + ":x", dir / "New\\T.mdb:x"})
     {
         SCOPED_TRACE(path);
         SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", path);
@@ -647,10 +668,54 @@ TEST_F(InstallFaults, AFolderOf248CharactersOrMoreIsMadeAsAnyOther)
             }
             return kRealSystemCalls.CreateDirectoryW(path, security);
         });
-    const std::string longTarget = dir / std::string(248 - dir.path().size(), 'F') + "\\New\\T.mdb";
-    SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", longTarget);
-    TestDlg dlg;
-    dlg.m_bUnattended = TRUE;
-    EXPECT_EQ(0, RunDialog(dlg, nullptr));
-    EXPECT_EQ(payload, ReadFileBytes(longTarget));
+    // So does a target beyond the 260 characters of the 8-bit file functions.
+    const std::string longFolder = dir / std::string(248 - dir.path().size(), 'F');
+    for (const std::string& longTarget :
+         {longFolder + "\\New\\T.mdb", longFolder + "\\" + std::string(30, 'N') + "\\T.mdb"})
+    {
+        SCOPED_TRACE(longTarget.size());
+        SetRegString(HKEY_CURRENT_USER, kSettingsKey, "CheminBaseTarif", longTarget);
+        TestDlg dlg;
+        dlg.m_bUnattended = TRUE;
+        EXPECT_EQ(0, RunDialog(dlg, nullptr));
+        EXPECT_EQ(payload, ReadFileBytes("\\\\?\\" + longTarget));
+    }
+}
+
+TEST_F(InstallFaults, ASharedFolderRunFollowsNoLinkAnotherUserMadeThere)
+{
+    // Another user made the package's folder in the data folder all users share first, as a link into this
+    // user's files: a standard user's run is as careful there as an administrator's.
+    ScopedTempDir usersFiles{"users"};
+    PackageContents contents = ExampleContents(payload);
+    contents.sharedFolder = 1;
+    contents.settingsKey = "Bel";
+    contents.pathValue = "Planted";
+    ScopedPackageResources resources(MakePackage(dir.path(), contents, "Shared.exe"));
+    char common[MAX_PATH];
+    ASSERT_TRUE(SHGetSpecialFolderPathA(nullptr, common, CSIDL_COMMON_APPDATA, FALSE));
+    const std::string group = std::string(common) + "\\HalveroGroup";
+    CreateDirectoryA(group.c_str(), nullptr);
+    CreateDirectoryA((group + "\\PriceList").c_str(), nullptr);
+    if (!MakeUnixSymlink(group + "\\PriceList\\CAT-Planted", usersFiles.path()))
+        GTEST_SKIP() << "no symbolic link can be made here";
+    {
+        ScopedSysCall standardUser(
+            sys.GetTokenInformation, +[](HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info,
+                                         DWORD size, PDWORD needed) WINAPI {
+                BOOL got = kRealSystemCalls.GetTokenInformation(token, infoClass, info, size, needed);
+                if (got && infoClass == TokenElevation)
+                    ((TOKEN_ELEVATION*)info)->TokenIsElevated = FALSE;
+                return got;
+            });
+        AfxGuardRedirections();
+        ScopedOthersOwnership othersLink(usersFiles.path());
+        TestDlg dlg;
+        dlg.m_bUnattended = TRUE;
+        EXPECT_EQ(4, RunDialog(dlg, nullptr));
+        AfxGuardRedirections();
+    }
+    EXPECT_TRUE(ListFolder(usersFiles.path()).empty()) << "nothing made or written in the user's files";
+    RemoveUnixSymlink(group + "\\PriceList\\CAT-Planted");
+    RemoveTree(group);
 }

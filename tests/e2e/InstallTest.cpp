@@ -252,6 +252,32 @@ TEST_F(Install, ALogSaysWhatARunDidAndWhy)
     EXPECT_EQ(payload, ReadFileBytes(target));
 }
 
+TEST_F(Install, TheDefaultLogIsTakenOnlyWhereItIsTheAccountsOwnFile)
+{
+    // The temporary folder is the system account's shared one on a deployed machine: a user may have made
+    // the log's name there first, here as a second name of a file of his, to read or spoil every later log.
+    std::string target = dir / "Tarif.mdb";
+    SetHost(target);
+    char temp[MAX_PATH];
+    GetTempPathA(MAX_PATH, temp);
+    const std::string planted = std::string(temp) + "PricelistSetup.log", users = dir / "Users.txt";
+    WriteFileBytes(users, Bytes(3, 'u'));
+    DeleteFileA(planted.c_str());
+    ASSERT_TRUE(CreateHardLinkA(planted.c_str(), users.c_str(), nullptr));
+    const std::vector<std::string> before = ListFolder(temp);
+    EXPECT_EQ(0u, RunToEnd(Example(), "/Automation /Log"));
+    EXPECT_EQ(Bytes(3, 'u'), ReadFileBytes(users)) << "nothing written through the planted name";
+    std::vector<std::string> logs;
+    for (const std::string& name : ListFolder(temp))
+        if (std::find(before.begin(), before.end(), name) == before.end())
+            logs.push_back(std::string(temp) + name);
+    ASSERT_EQ(1u, logs.size()) << "a new name beside it";
+    const Bytes log = ReadFileBytes(logs[0]);
+    EXPECT_NE(std::string::npos, std::string(log.begin(), log.end()).find("outcome: status 0: installed"));
+    DeleteFileA(planted.c_str());
+    DeleteFileA(logs[0].c_str());
+}
+
 TEST_F(Install, UnattendedWaitsOutAReaderThatLooksForAMoment)
 {
     // As an indexer or a backup tool looks at a file: open for its attributes alone, with every kind of

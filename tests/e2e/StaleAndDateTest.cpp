@@ -98,6 +98,12 @@ TEST_F(StaleFile, NeverReachesOutsideTheTargetsFolder)
     InstallWithStaleValue(std::string("C:\\Old\\.."));
     EXPECT_TRUE(FileExists(dir / "A\\Outside.dat"));
     EXPECT_TRUE(FileExists(folder));
+    // A link of that name is no plain file of the folder: neither it nor what it leads to goes.
+    if (!MakeUnixSymlink(folder + "\\Linked.dat", dir / "A\\Outside.dat"))
+        GTEST_SKIP() << "no symbolic link can be made here";
+    InstallWithStaleValue(std::string("Linked.dat"));
+    EXPECT_TRUE(FileExists(folder + "\\Linked.dat"));
+    EXPECT_TRUE(FileExists(dir / "A\\Outside.dat"));
 }
 
 TEST_F(StaleFile, ATargetWrittenWithForwardSlashesNeverLeadsToTheDrivesRoot)

@@ -1,4 +1,5 @@
 #include "TestSupport.h"
+#include "platform/RedirectionGuard.h"
 
 #include <aclapi.h>
 #include <sddl.h>
@@ -72,7 +73,10 @@ bool FileExists(const std::string& path)
 
 Bytes ReadFileBytes(const std::string& path)
 {
-    HANDLE h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+    // Wide, so that a \\?\ path may be longer than the 8-bit functions take.
+    std::wstring wide(path.size() + 1, L'\0');
+    wide.resize(MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide.data(), (int)wide.size()));
+    HANDLE h = CreateFileW(wide.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            nullptr, OPEN_EXISTING, 0, nullptr);
     if (h == INVALID_HANDLE_VALUE)
         Fail("open " + path);
@@ -143,33 +147,34 @@ std::vector<std::string> TemporaryFilesOf(const std::string& target)
     return names;
 }
 
-bool MakeUnixSymlink(const std::string& link, const std::string& target)
+namespace
 {
-    // Wine runs a Unix program it is asked to start, in a 32-bit test program as in a 64-bit one, but
-    // gives no handle to wait on: the link is waited for.
+// Starts a Unix program with options, then the Unix names of the given Windows paths. Wine runs a Unix
+// program it is asked to start, in a 32-bit test program as in a 64-bit one, but gives no handle to wait
+// on: the caller waits for what the program does.
+bool StartUnixProgram(const char* unixProgram, const std::string& options,
+                      const std::vector<std::string>& paths)
+{
     typedef char*(CDECL * UnixFileName)(LPCWSTR);
     typedef WCHAR*(CDECL * DosFileName)(LPCSTR);
     HMODULE kernel32 = GetModuleHandleA("kernel32.dll");
     auto unixName = (UnixFileName)(void*)GetProcAddress(kernel32, "wine_get_unix_file_name");
     auto dosName = (DosFileName)(void*)GetProcAddress(kernel32, "wine_get_dos_file_name");
-    if (unixName == nullptr || dosName == nullptr)
+    WCHAR* dosProgram = dosName != nullptr ? dosName(unixProgram) : nullptr;
+    if (unixName == nullptr || dosProgram == nullptr)
         return false;
-    auto unixPath = [&](const std::string& path) {
+    char program[MAX_PATH];
+    WideCharToMultiByte(CP_ACP, 0, dosProgram, -1, program, MAX_PATH, nullptr, nullptr);
+    HeapFree(GetProcessHeap(), 0, dosProgram);
+    std::string commandLine = Quote(program) + " " + options;
+    for (const std::string& path : paths)
+    {
         wchar_t wide[MAX_PATH];
         MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH);
         char* name = unixName(wide);
-        std::string result = name ? name : "";
+        commandLine += " " + Quote(name ? name : "");
         HeapFree(GetProcessHeap(), 0, name);
-        return result;
-    };
-    WCHAR* ln = dosName("/bin/ln");
-    if (ln == nullptr)
-        return false;
-    char program[MAX_PATH];
-    WideCharToMultiByte(CP_ACP, 0, ln, -1, program, MAX_PATH, nullptr, nullptr);
-    HeapFree(GetProcessHeap(), 0, ln);
-    std::string commandLine =
-        Quote(program) + " -s -- " + Quote(unixPath(target)) + " " + Quote(unixPath(link));
+    }
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
@@ -180,9 +185,24 @@ bool MakeUnixSymlink(const std::string& link, const std::string& target)
         return false;
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
+    return true;
+}
+} // namespace
+
+bool MakeUnixSymlink(const std::string& link, const std::string& target)
+{
+    if (!StartUnixProgram("/bin/ln", "-s --", {target, link}))
+        return false;
     for (int i = 0; i < 500 && !FileExists(link); i++)
         Sleep(20);
     return FileExists(link);
+}
+
+void RemoveUnixSymlink(const std::string& link)
+{
+    if (StartUnixProgram("/bin/rm", "-f --", {link}))
+        for (int i = 0; i < 500 && FileExists(link); i++)
+            Sleep(20);
 }
 
 ACCESS_MASK EveryoneAccess(const std::string& path)
@@ -500,5 +520,71 @@ ScopedLightMode::ScopedLightMode(DWORD flag)
 ScopedLightMode::~ScopedLightMode()
 {
     CloseHandle(mapping_);
+}
+namespace
+{
+BOOL WINAPI StandardUserToken(HANDLE token, TOKEN_INFORMATION_CLASS infoClass, LPVOID info, DWORD size,
+                              PDWORD needed)
+{
+    if (infoClass != TokenElevation)
+        return kRealSystemCalls.GetTokenInformation(token, infoClass, info, size, needed);
+    *needed = sizeof(TOKEN_ELEVATION);
+    if (size < sizeof(TOKEN_ELEVATION))
+        return FALSE;
+    ((TOKEN_ELEVATION*)info)->TokenIsElevated = FALSE;
+    return TRUE;
+}
+
+std::wstring g_othersPathEnd;
+std::string g_othersSddl;
+BOOL WINAPI OthersSecurity(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
+                           DWORD size, LPDWORD needed)
+{
+    const std::wstring name = NameOf(file);
+    if (name.size() < g_othersPathEnd.size() ||
+        _wcsicmp(name.c_str() + name.size() - g_othersPathEnd.size(), g_othersPathEnd.c_str()) != 0)
+        return kRealSystemCalls.GetKernelObjectSecurity(file, info, descriptor, size, needed);
+    PSECURITY_DESCRIPTOR others;
+    ConvertStringSecurityDescriptorToSecurityDescriptorA(g_othersSddl.c_str(), SDDL_REVISION_1, &others,
+                                                         nullptr);
+    *needed = GetSecurityDescriptorLength(others);
+    BOOL fits = size >= *needed;
+    if (fits)
+        memcpy(descriptor, others, *needed);
+    LocalFree(others);
+    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
+    return fits;
+}
+} // namespace
+
+ScopedPrivilegedRun::ScopedPrivilegedRun()
+{
+    AfxGuardRedirections(TRUE);
+}
+
+ScopedPrivilegedRun::~ScopedPrivilegedRun()
+{
+    ScopedSysCall standardUser(sys.GetTokenInformation, StandardUserToken);
+    AfxGuardRedirections(FALSE);
+}
+
+ScopedOthersOwnership::ScopedOthersOwnership(const std::string& pathEnd, const std::string& sddl)
+    : saved_(sys.GetKernelObjectSecurity)
+{
+    g_othersPathEnd.assign(pathEnd.begin(), pathEnd.end());
+    g_othersSddl = sddl;
+    sys.GetKernelObjectSecurity = OthersSecurity;
+}
+
+ScopedOthersOwnership::~ScopedOthersOwnership()
+{
+    sys.GetKernelObjectSecurity = saved_;
+}
+
+std::wstring NameOf(HANDLE file)
+{
+    wchar_t name[1024] = L"";
+    kRealSystemCalls.GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
+    return name;
 }
 } // namespace qbtest

@@ -48,6 +48,7 @@ std::vector<std::string> TemporaryFilesOf(const std::string& target);
 // A Unix symbolic link at link leading to target (which exists), both Windows paths: Wine 8's
 // CreateSymbolicLinkW makes nothing, so the system's ln makes it. False where it cannot be made.
 bool MakeUnixSymlink(const std::string& link, const std::string& target);
+void RemoveUnixSymlink(const std::string& link);
 // What an allow entry for Everyone grants on a file, and a protected DACL that grants Everyone access
 // and SYSTEM everything.
 ACCESS_MASK EveryoneAccess(const std::string& path);
@@ -173,4 +174,34 @@ private:
     F saved_;
 };
 template <class F> ScopedSysCall(F&, F) -> ScopedSysCall<F>;
+
+// A privileged run, one that checks the way to its files (platform/RedirectionGuard.h), for the life of the
+// object; then a standard user's run again.
+class ScopedPrivilegedRun
+{
+public:
+    ScopedPrivilegedRun();
+    ~ScopedPrivilegedRun();
+    ScopedPrivilegedRun(const ScopedPrivilegedRun&) = delete;
+    ScopedPrivilegedRun& operator=(const ScopedPrivilegedRun&) = delete;
+};
+
+// The file or folder whose final path ends so is owned by another user's account, as a link that user
+// planted would be (in Wine the running account owns everything): its security reads as the descriptor
+// sddl. Restores the table's entry on destruction.
+class ScopedOthersOwnership
+{
+public:
+    explicit ScopedOthersOwnership(const std::string& pathEnd,
+                                   const std::string& sddl = "O:S-1-5-21-1-2-3-1001");
+    ~ScopedOthersOwnership();
+    ScopedOthersOwnership(const ScopedOthersOwnership&) = delete;
+    ScopedOthersOwnership& operator=(const ScopedOthersOwnership&) = delete;
+
+private:
+    decltype(sys.GetKernelObjectSecurity) saved_;
+};
+
+// The name of the file an open handle leads to, as the system gives it.
+std::wstring NameOf(HANDLE file);
 } // namespace qbtest

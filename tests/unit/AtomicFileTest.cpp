@@ -75,13 +75,6 @@ ULONGLONG FileIndex(const std::string& path)
     return ((ULONGLONG)info.nFileIndexHigh << 32) | info.nFileIndexLow;
 }
 
-// The name of the file an open handle leads to.
-std::wstring NameOf(HANDLE file)
-{
-    wchar_t name[1024] = L"";
-    kRealSystemCalls.GetFinalPathNameByHandleW(file, name, ARRAYSIZE(name), VOLUME_NAME_DOS);
-    return name;
-}
 bool EndsWith(const std::wstring& name, const wchar_t* end)
 {
     size_t length = wcslen(end);
@@ -118,7 +111,7 @@ bool Refused()
     SetLastError(g_refusal);
     return true;
 }
-HANDLE WINAPI TargetOpenRefused(LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
+HANDLE WINAPI TargetOpenRefused(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                 DWORD creation, DWORD flags, HANDLE tmpl)
 {
     // One try may open twice (asking for the right to delete, then without); both meet the other process.
@@ -133,7 +126,7 @@ HANDLE WINAPI TargetOpenRefused(LPCSTR name, DWORD access, DWORD share, LPSECURI
             return INVALID_HANDLE_VALUE;
         }
     }
-    return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
 }
 HANDLE WINAPI TemporaryCreationRefused(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa,
                                        DWORD creation, DWORD flags, HANDLE tmpl)
@@ -160,8 +153,8 @@ std::string g_closedFolder;
 HANDLE WINAPI FolderClosed(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
                            DWORD flags, HANDLE tmpl)
 {
-    if (std::wstring(name).find(std::wstring(g_closedFolder.begin(), g_closedFolder.end())) !=
-        std::wstring::npos)
+    if (creation == CREATE_NEW && std::wstring(name).find(std::wstring(
+                                      g_closedFolder.begin(), g_closedFolder.end())) != std::wstring::npos)
     {
         SetLastError(ERROR_ACCESS_DENIED);
         return INVALID_HANDLE_VALUE;
@@ -293,15 +286,15 @@ TEST_F(AtomicFile, ReadOnlyTargetsAndMissingFoldersCannotBeOpened)
     {
         // Wine lets its root user write a read-only file, so the system's refusal comes from the table.
         ScopedSysCall readOnly(
-            sys.CreateFileA,
-            +[](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
-                HANDLE tmpl) WINAPI -> HANDLE {
+            sys.CreateFileW,
+            +[](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                DWORD flags, HANDLE tmpl) WINAPI -> HANDLE {
                 if (creation == OPEN_EXISTING && (access & GENERIC_WRITE))
                 {
                     SetLastError(ERROR_ACCESS_DENIED);
                     return INVALID_HANDLE_VALUE;
                 }
-                return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
+                return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
             });
         // Refused on a file marked read-only is final; refused otherwise, it may be a scanner's look.
         SetFileAttributesA(target.c_str(), FILE_ATTRIBUTE_READONLY);
@@ -328,7 +321,7 @@ TEST_F(AtomicFile, BriefOpensByOtherSoftwareAreWaitedOutAtEveryStep)
         const char* step;
         void (*refuse)();
     } steps[] = {
-        {"opening the target", [] { sys.CreateFileA = TargetOpenRefused; }},
+        {"opening the target", [] { sys.CreateFileW = TargetOpenRefused; }},
         {"creating the temporary file", [] { sys.CreateFileW = TemporaryCreationRefused; }},
         {"moving", [] { sys.SetFileInformationByHandle = MoveRefused; }},
     };
@@ -384,15 +377,15 @@ TEST_F(AtomicFile, WhereReplacingWouldLoseSomethingTheFileIsWrittenInPlace)
     // A user who may change the file but not delete it, as replacing it would.
     {
         ScopedSysCall noDelete(
-            sys.CreateFileA,
-            +[](LPCSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
-                HANDLE tmpl) WINAPI -> HANDLE {
-                if (access & DELETE)
+            sys.CreateFileW,
+            +[](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                DWORD flags, HANDLE tmpl) WINAPI -> HANDLE {
+                if (creation == OPEN_EXISTING && (access & DELETE))
                 {
                     SetLastError(ERROR_ACCESS_DENIED);
                     return INVALID_HANDLE_VALUE;
                 }
-                return kRealSystemCalls.CreateFileA(name, access, share, sa, creation, flags, tmpl);
+                return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
             });
         ASSERT_TRUE(Install(target, newBytes, &error));
         EXPECT_EQ(newBytes, ReadFileBytes(target));
@@ -1138,4 +1131,252 @@ TEST_F(AtomicFile, FilesMadeBesideTheTargetAreOpenOnlyToUsFromTheirFirstInstant)
     EXPECT_EQ(ERROR_ENCRYPTION_FAILED, error.m_lOsError);
     EXPECT_EQ(oldBytes, ReadFileBytes(target));
     EXPECT_EQ(std::vector<std::string>{"Other.mdb"}, Leftovers());
+}
+
+namespace
+{
+// A folder that the table makes a Windows junction or symbolic link, which Wine has not: what it says of
+// itself opened as itself, and the path it gives.
+std::wstring g_linkName, g_linkTo;
+DWORD g_linkTag;
+BOOL WINAPI LinkTag(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
+{
+    BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
+    if (got && infoClass == FileAttributeTagInfo && EndsWith(NameOf(file), g_linkName.c_str()))
+    {
+        ((FILE_ATTRIBUTE_TAG_INFO*)info)->FileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
+        ((FILE_ATTRIBUTE_TAG_INFO*)info)->ReparseTag = g_linkTag;
+    }
+    return got;
+}
+BOOL WINAPI LinkData(HANDLE file, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, LPDWORD got, LPOVERLAPPED)
+{
+    if (code != FSCTL_GET_REPARSE_POINT || !EndsWith(NameOf(file), g_linkName.c_str()))
+    {
+        SetLastError(ERROR_NOT_A_REPARSE_POINT);
+        return FALSE;
+    }
+    // The tag, the data's length, then the two names' offsets and lengths, a symbolic link's flags (relative
+    // when the path does not start at a root), and the substitute name.
+    const bool symlink = g_linkTag == IO_REPARSE_TAG_SYMLINK;
+    const WORD cbName = (WORD)(g_linkTo.size() * sizeof(wchar_t));
+    BYTE* data = (BYTE*)out;
+    const DWORD header[] = {g_linkTag, 0, (DWORD)cbName << 16, 0, g_linkTo[0] != L'\\'};
+    memcpy(data, header, sizeof header);
+    memcpy(data + (symlink ? 20 : 16), g_linkTo.data(), cbName);
+    *got = (symlink ? 20 : 16) + cbName;
+    return TRUE;
+}
+} // namespace
+
+TEST_F(AtomicFile, APrivilegedRunFollowsOnlyTheJunctionsAndLinksAdministratorsMade)
+{
+    // Each link leads to elsewhere\Data (a folder link) or elsewhere\Data\New.mdb (the target itself); one
+    // that a user made (its owner says who) is not followed.
+    ScopedTempDir elsewhere{"linked"};
+    const std::string data = elsewhere / "Data";
+    CreateDirectoryA(data.c_str(), nullptr);
+    const std::wstring wideData(data.begin(), data.end());
+    const std::string fromDir = "..\\.\\x\\..\\" + elsewhere.path().substr(elsewhere.path().rfind('\\') + 1);
+    const struct
+    {
+        const char* link;
+        DWORD tag; // 0: a Unix link, Wine's own
+        std::wstring to;
+        bool usersOwn, atTarget;
+    } cases[] = {
+        {"a Unix link a user made", 0, L"", true, false},
+        {"a Unix link an administrator made", 0, L"", false, false},
+        {"a Unix link at the target an administrator made", 0, L"", false, true},
+        {"a junction a user made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, true, false},
+        {"a junction an administrator made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, false, false},
+        {"a relative symbolic link an administrator made", IO_REPARSE_TAG_SYMLINK,
+         std::wstring(fromDir.begin(), fromDir.end()) + L"\\Data", false, false},
+    };
+    ScopedPrivilegedRun privileged;
+    ScopedSysCall tag(sys.GetFileInformationByHandleEx, LinkTag);
+    ScopedSysCall reparse(sys.DeviceIoControl, LinkData);
+    const std::string written = data + "\\New.mdb";
+    int n = 0;
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.link);
+        const std::string link = dir / ("Link" + std::to_string(n++));
+        if (c.atTarget)
+            WriteFileBytes(written, oldBytes);
+        if (c.tag == 0 && !MakeUnixSymlink(link, c.atTarget ? written : data))
+            GTEST_SKIP() << "no symbolic link can be made here";
+        if (c.tag != 0)
+            CreateDirectoryA(link.c_str(), nullptr);
+        g_linkName.assign(link.begin() + link.rfind('\\'), link.end());
+        g_linkTag = c.tag;
+        g_linkTo = c.to;
+        ScopedOthersOwnership owner(c.usersOwn ? (c.tag == 0 ? data : link) : "<nobody>");
+        CFileException error;
+        EXPECT_EQ(!c.usersOwn, Install(c.atTarget ? link : link + "\\New.mdb", newBytes, &error));
+        if (c.usersOwn)
+        {
+            EXPECT_EQ(448, error.m_lOsError) << "ERROR_UNTRUSTED_MOUNT_POINT, as the system says it";
+            EXPECT_FALSE(FileExists(written));
+        }
+        else
+            EXPECT_EQ(newBytes, ReadFileBytes(written));
+        if (c.tag == 0)
+            RemoveUnixSymlink(link);
+        DeleteFileA(written.c_str());
+    }
+}
+
+TEST_F(AtomicFile, APrivilegedRunHoldsTheWayAndWritesNothingThatOpensElsewhere)
+{
+    // Every folder on the way is held without delete sharing until the file is done with (Wine does not
+    // enforce sharing on folders, so what is asked is checked).
+    ScopedPrivilegedRun privileged;
+    static std::vector<std::pair<HANDLE, DWORD>> held;
+    static std::vector<HANDLE> closed;
+    held.clear();
+    ScopedSysCall open(
+        sys.CreateFileW,
+        +[](LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation, DWORD flags,
+            HANDLE tmpl) WINAPI -> HANDLE {
+            HANDLE file = kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+            const DWORD attributes = GetFileAttributesW(name);
+            if ((flags & FILE_FLAG_OPEN_REPARSE_POINT) && attributes != INVALID_FILE_ATTRIBUTES &&
+                (attributes & FILE_ATTRIBUTE_DIRECTORY))
+                held.emplace_back(file, share);
+            return file;
+        });
+    ScopedSysCall close(
+        sys.CloseHandle, +[](HANDLE handle) WINAPI {
+            closed.push_back(handle);
+            return kRealSystemCalls.CloseHandle(handle);
+        });
+    CreateDirectoryA((dir / "Sub").c_str(), nullptr);
+    {
+        CAtomicFile file;
+        CFileException error;
+        ASSERT_TRUE(file.Open((dir / "Sub\\New.mdb").c_str(), &error));
+        ASSERT_GE(held.size(), 3u) << "the temporary folder's, dir and Sub at least";
+        for (const auto& [handle, share] : held)
+        {
+            EXPECT_FALSE(share & FILE_SHARE_DELETE);
+            EXPECT_EQ(closed.end(), std::find(closed.begin(), closed.end(), handle)) << "let go too soon";
+        }
+    }
+    for (const auto& folder : held)
+        EXPECT_NE(closed.end(), std::find(closed.begin(), closed.end(), folder.first)) << "never let go";
+    RemoveDirectoryA((dir / "Sub").c_str());
+
+    // A folder swapped for a junction once the way was checked sends what is opened there elsewhere: the
+    // target, or the temporary file where there is no target yet. Nothing is written then.
+    sys.CloseHandle = kRealSystemCalls.CloseHandle;
+    sys.CreateFileW = kRealSystemCalls.CreateFileW;
+    static const wchar_t* sent = L"<nothing>";
+    ScopedSysCall elsewhere(
+        sys.GetFinalPathNameByHandleW, +[](HANDLE file, LPWSTR path, DWORD cch, DWORD flags) WINAPI -> DWORD {
+            const std::wstring real = NameOf(file);
+            if (!EndsWith(real, sent))
+                return kRealSystemCalls.GetFinalPathNameByHandleW(file, path, cch, flags);
+            const std::wstring there = L"\\\\?\\C:\\Windows" + real.substr(real.rfind(L'\\'));
+            if (cch > there.size())
+                wcscpy(path, there.c_str());
+            return (DWORD)there.size() + (cch > there.size() ? 0 : 1);
+        });
+    for (bool existing : {true, false})
+    {
+        SCOPED_TRACE(existing ? "the target" : "the temporary file");
+        DeleteFileA(target.c_str());
+        if (existing)
+            WriteFileBytes(target, oldBytes);
+        CTargetFolder folder;
+        DWORD folderError;
+        wchar_t* path = LongFullPath(target.c_str());
+        ASSERT_TRUE(folder.Open(path, FALSE, &folderError));
+        free(path);
+        sent = existing ? L"New.mdb" : L".installing";
+        CAtomicFile file;
+        CFileException error;
+        EXPECT_FALSE(file.Open(target.c_str(), &error, nullptr, &folder));
+        EXPECT_EQ(448, error.m_lOsError);
+        sent = L"<nothing>";
+        EXPECT_EQ(existing ? oldBytes : Bytes(), existing ? ReadFileBytes(target) : Bytes());
+        EXPECT_TRUE(Leftovers().empty());
+    }
+}
+
+namespace
+{
+// The names the table gives a file (Wine keeps no list of them): the folders they are in, and the names.
+std::vector<std::pair<LONGLONG, std::wstring>> g_names;
+LONG WINAPI ListedNames(HANDLE, PVOID, PVOID info, ULONG size, ULONG infoClass)
+{
+    if (infoClass != 46) // FileHardLinkInformation
+        return (LONG)0xC0000003;
+    BYTE* out = (BYTE*)info;
+    memset(out, 0, size);
+    ((ULONG*)out)[1] = (ULONG)g_names.size();
+    BYTE* entry = out + 8;
+    for (size_t i = 0; i < g_names.size(); i++)
+    {
+        // The offset to the next entry, the folder's file id, the name's length in characters, the name.
+        const ULONG cb = 24 + (ULONG)g_names[i].second.size() * 2;
+        *(ULONG*)entry = i + 1 < g_names.size() ? (cb + 7) & ~7u : 0;
+        *(LONGLONG*)(entry + 8) = g_names[i].first;
+        *(ULONG*)(entry + 16) = (ULONG)g_names[i].second.size();
+        memcpy(entry + 20, g_names[i].second.data(), g_names[i].second.size() * 2);
+        entry += (cb + 7) & ~7u;
+    }
+    return 0;
+}
+
+LONGLONG FolderIndex(const std::string& folder)
+{
+    HANDLE file = CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return (LONGLONG)((ULONGLONG)info.nFileIndexHigh << 32 | info.nFileIndexLow);
+}
+} // namespace
+
+TEST_F(AtomicFile, APrivilegedRunWritesThroughNoNameAUserMayHaveGivenAFileOfAnotherFolder)
+{
+    // A user who may add names to the target's folder could have made the target a second name of a file
+    // elsewhere that he cannot write: the run would write it.
+    ScopedTempDir elsewhere{"names"};
+    const std::string victim = elsewhere / "System.dat";
+    ScopedPrivilegedRun privileged;
+    ScopedSysCall names(sys.NtQueryInformationFile, ListedNames);
+    const struct
+    {
+        const char* names;
+        bool otherFolder;
+        const char* folderSecurity; // as the table gives it; null: as the system does
+        bool written;
+    } cases[] = {
+        {"all in the target's folder", false, nullptr, true},
+        {"one elsewhere, in a folder users may add names to", true, "O:BAD:(A;;FA;;;BA)(A;;0x1301BF;;;BU)",
+         false},
+        {"one elsewhere, in a folder only administrators may name files in", true,
+         "O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200A9;;;BU)(A;OICIIO;FA;;;CO)", true},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.names);
+        DeleteFileA(target.c_str());
+        WriteFileBytes(victim, oldBytes);
+        ASSERT_TRUE(CreateHardLinkA(target.c_str(), victim.c_str(), nullptr));
+        ScopedOthersOwnership security(c.folderSecurity ? dir.path() : "<nobody>",
+                                       c.folderSecurity ? c.folderSecurity : "");
+        g_names = {{FolderIndex(dir.path()), L"New.mdb"},
+                   {FolderIndex(c.otherFolder ? elsewhere.path() : dir.path()), L"Other.mdb"}};
+        CFileException error;
+        EXPECT_EQ(c.written, Install(target, newBytes, &error));
+        EXPECT_EQ(c.written ? newBytes : oldBytes, ReadFileBytes(victim));
+        if (!c.written)
+        {
+            EXPECT_EQ(ERROR_CANT_ACCESS_FILE, error.m_lOsError);
+        }
+    }
 }

@@ -50,14 +50,17 @@ TEST(RedirectionGuard, IsOnForAnAdministratorsRunsWhereTheSystemHasIt)
     const struct
     {
         const char* run;
-        bool elevated, system, known, takesIt;
+        bool elevated, system, sharedData, known, takesIt;
         RedirectionGuardState state;
     } cases[] = {
-        {"a standard user", false, false, true, true, REDIRECTION_GUARD_NOT_NEEDED},
-        {"an elevated administrator", true, false, true, true, REDIRECTION_GUARD_ON},
-        {"the system account", false, true, true, true, REDIRECTION_GUARD_ON},
-        {"a system without the calls", true, false, false, false, REDIRECTION_GUARD_UNAVAILABLE},
-        {"a system that says yes and does nothing", true, false, true, false, REDIRECTION_GUARD_UNAVAILABLE},
+        {"a standard user", false, false, false, true, true, REDIRECTION_GUARD_NOT_NEEDED},
+        {"a standard user in the data folder all share", false, false, true, true, true,
+         REDIRECTION_GUARD_ON},
+        {"an elevated administrator", true, false, false, true, true, REDIRECTION_GUARD_ON},
+        {"the system account", false, true, false, true, true, REDIRECTION_GUARD_ON},
+        {"a system without the calls", true, false, false, false, false, REDIRECTION_GUARD_UNAVAILABLE},
+        {"a system that says yes and does nothing", true, false, false, true, false,
+         REDIRECTION_GUARD_UNAVAILABLE},
     };
     for (const auto& c : cases)
     {
@@ -67,8 +70,9 @@ TEST(RedirectionGuard, IsOnForAnAdministratorsRunsWhereTheSystemHasIt)
         g_known = c.known;
         g_takesIt = c.takesIt;
         g_asked = 0;
-        AfxGuardRedirections();
+        AfxGuardRedirections(c.sharedData);
         EXPECT_EQ(c.state, AfxRedirectionGuardState());
         EXPECT_EQ(c.state == REDIRECTION_GUARD_NOT_NEEDED ? 0 : 1, g_asked);
+        EXPECT_EQ(c.state != REDIRECTION_GUARD_NOT_NEEDED, AfxChecksLinksOnTheWay()) << "links checked too";
     }
 }
