@@ -1,6 +1,7 @@
 #include "app/QuillbrookApp.h"
 #include "dialog/Outcome.h"
 #include "dialog/QuillbrookDlg.h"
+#include "platform/MappedRead.h"
 #include "platform/RedirectionGuard.h"
 #include "platform/RunLog.h"
 
@@ -44,18 +45,19 @@ CString FileVersion()
         ::FindResourceA(NULL, MAKEINTRESOURCEA(VS_VERSION_INFO), MAKEINTRESOURCEA(16 /* RT_VERSION */));
     const BYTE* pb = hInfo ? (const BYTE*)::LockResource(::LoadResource(NULL, hInfo)) : NULL;
     const DWORD cb = hInfo ? ::SizeofResource(NULL, hInfo) : 0;
-    for (DWORD i = 0; pb != NULL && i + sizeof(VS_FIXEDFILEINFO) <= cb; i += 4)
-    {
-        const VS_FIXEDFILEINFO* pFixed = (const VS_FIXEDFILEINFO*)(pb + i);
-        if (pFixed->dwSignature == VS_FFI_SIGNATURE)
-        {
-            char sz[64];
-            wsprintfA(sz, "%u.%u.%u.%u", HIWORD(pFixed->dwFileVersionMS), LOWORD(pFixed->dwFileVersionMS),
-                      HIWORD(pFixed->dwFileVersionLS), LOWORD(pFixed->dwFileVersionLS));
-            return sz;
-        }
-    }
-    return "unknown";
+    // Read from the mapped executable, which may fail to page in (MappedRead.h).
+    VS_FIXEDFILEINFO fixed = {};
+    const BOOL bRead = AfxReadMapped(pb, cb, [&] {
+        for (DWORD i = 0; pb != NULL && i + sizeof fixed <= cb && fixed.dwSignature != VS_FFI_SIGNATURE;
+             i += 4)
+            memcpy(&fixed, pb + i, sizeof fixed);
+    });
+    if (!bRead || fixed.dwSignature != VS_FFI_SIGNATURE)
+        return "unknown";
+    char sz[64];
+    wsprintfA(sz, "%u.%u.%u.%u", HIWORD(fixed.dwFileVersionMS), LOWORD(fixed.dwFileVersionMS),
+              HIWORD(fixed.dwFileVersionLS), LOWORD(fixed.dwFileVersionLS));
+    return sz;
 }
 
 void StartLog(const CString& strFile, const CString& strTitle, BOOL bUnattended)

@@ -228,6 +228,7 @@ TEST_F(Install, ALogSaysWhatARunDidAndWhy)
     EXPECT_NE(std::string::npos, text.find("(error 32)")) << "the sharing violation\n" << text;
     EXPECT_NE(std::string::npos, text.find("outcome: status 4: ")) << text;
     EXPECT_NE(std::string::npos, text.find("RedirectionGuard: ")) << "whether it is on\n" << text;
+    EXPECT_EQ(std::string::npos, text.find(" version unknown,")) << "the version read from the executable";
 
     // A run that succeeds appends its own block, which ends with its outcome. A folder under the name of a
     // killed run's leftover is no leftover, and is said to stay.
