@@ -84,7 +84,7 @@ bool EndsWith(const std::wstring& name, const wchar_t* end)
 // The files whose names end so have these attributes too (Wine keeps few), as far as the code under test can
 // tell.
 const wchar_t* g_reportedFor;
-DWORD g_reported = FILE_ATTRIBUTE_ENCRYPTED;
+DWORD g_reported;
 BOOL WINAPI ReportsAttributes(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
 {
     BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
@@ -438,6 +438,7 @@ TEST_F(AtomicFile, FilesWithNamedStreamsEncryptionOrAnUnknownFinalPathAreWritten
     {
         // A folder that encrypts new files would make the database readable by the installing account alone.
         g_reportedFor = L".installing";
+        g_reported = FILE_ATTRIBUTE_ENCRYPTED;
         ScopedSysCall encrypting(sys.GetFileInformationByHandleEx, ReportsAttributes);
         ASSERT_TRUE(Install(target, oldBytes, &error)) << error.m_lOsError;
         EXPECT_EQ(oldBytes, ReadFileBytes(target));
@@ -1126,6 +1127,7 @@ TEST_F(AtomicFile, FilesMadeBesideTheTargetAreOpenOnlyToUsFromTheirFirstInstant)
     // An encrypted file's contents are never left in a plain copy: where the copy cannot be encrypted (Wine
     // encrypts nothing), nothing is written.
     g_reportedFor = L"New.mdb";
+    g_reported = FILE_ATTRIBUTE_ENCRYPTED;
     ScopedSysCall encrypted(sys.GetFileInformationByHandleEx, ReportsAttributes);
     EXPECT_FALSE(Install(target, newBytes, &error));
     EXPECT_EQ(ERROR_ENCRYPTION_FAILED, error.m_lOsError);
