@@ -1,6 +1,7 @@
 // The readers of the package's entries. The two loaders of settings belong to the dialog class but use
 // none of its state.
 #include "dialog/QuillbrookDlg.h"
+#include "package/CompressedPayload.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
 #include "package/PackageResources.h"
@@ -49,9 +50,9 @@ PackageEntryLookup LookUpPackageEntry(const char* pszType, UINT nID, const BYTE*
 
 BOOL IsPackageIntact(BOOL* pbStamped)
 {
-    PackageEntryView aEntries[7];
+    PackageEntryView aEntries[CHECKED_ENTRY_COUNT];
     bool bAllReadable = true;
-    for (int i = 0; i < 7; i++)
+    for (int i = 0; i < CHECKED_ENTRY_COUNT; i++)
     {
         const BYTE* pbData;
         DWORD cbData;
@@ -64,19 +65,34 @@ BOOL IsPackageIntact(BOOL* pbStamped)
     const BYTE* pbEntry;
     DWORD cbEntry;
     LookUpPackageEntry(PACKAGE_INTEGRITY_TYPE, SUM_INTEGRITY, &pbEntry, &cbEntry);
-    const IntegrityState state = CheckIntegrityEntry(pbEntry, cbEntry, aEntries);
+    DecodedPayload decoded;
+    const IntegrityState state = CheckIntegrityEntry(pbEntry, cbEntry, aEntries, &decoded);
     if (pbStamped != NULL)
         *pbStamped = state != INTEGRITY_UNSTAMPED;
+    const PackageEntryView& compressed = aEntries[COMPRESSED_PAYLOAD_ENTRY];
     switch (state)
     {
     case INTEGRITY_UNSTAMPED:
         return TRUE;
     case INTEGRITY_MATCHES:
-        return bAllReadable;
+        // A frame the generator would not make is refused as a damaged package is: the decoder's memory
+        // and the size the run reports depend on what its header says.
+        return bAllReadable &&
+               (!compressed.bPresent ||
+                CheckCompressedFrame(compressed.pData, compressed.cbData, decoded.cbSize) == FRAME_USABLE);
     case INTEGRITY_MISMATCH:
         break;
     }
     return FALSE;
+}
+
+BOOL LoadDecodedPayload(DecodedPayload* pDecoded)
+{
+    const BYTE* pbEntry;
+    DWORD cbEntry;
+    return LookUpPackageEntry(PACKAGE_INTEGRITY_TYPE, SUM_INTEGRITY, &pbEntry, &cbEntry) ==
+               PACKAGE_ENTRY_FOUND &&
+           ReadDecodedPayload(pbEntry, cbEntry, pDecoded);
 }
 
 CString CQuillbrookDlg::LoadPackageString(UINT nID, BOOL* pbWhole)
