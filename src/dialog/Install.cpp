@@ -35,21 +35,38 @@ CString DateNotRecordedText(const CString& strReason)
            ")\nDravik will go on showing the date of the previous pricelist.";
 }
 
-// The database carried by the package, straight from the executable's mapped resources.
+// The database carried by the package, straight from the executable's mapped resources: stored as it is,
+// or compressed and decoded as it is written.
 struct Payload
 {
-    const void* pData;
-    DWORD cbData;
+    CMemorySource stored;
+    CZstdSource compressed;
+    CByteSource* pSource;
 };
 
 bool FindPayload(Payload* pPayload)
 {
     const BYTE* pbData;
-    if (LookUpPackageEntry(PACKAGE_PAYLOAD_TYPE, MDB_DATABASE, &pbData, &pPayload->cbData) !=
-        PACKAGE_ENTRY_FOUND)
-        return false;
-    pPayload->pData = pbData;
-    return true;
+    DWORD cbData;
+    DecodedPayload decoded;
+    if (LookUpPackageEntry(PACKAGE_PAYLOAD_TYPE, MDB_DATABASE, &pbData, &cbData) == PACKAGE_ENTRY_FOUND)
+    {
+        pPayload->stored.Attach(pbData, cbData);
+        pPayload->pSource = &pPayload->stored;
+        return true;
+    }
+    // The integrity entry that the package was checked against says what the frame decodes to.
+    if (LookUpPackageEntry(PACKAGE_COMPRESSED_PAYLOAD_TYPE, MDB_DATABASE, &pbData, &cbData) ==
+            PACKAGE_ENTRY_FOUND &&
+        LoadDecodedPayload(&decoded))
+    {
+        pPayload->compressed.Attach(pbData, cbData, decoded.cbSize, decoded.ullHash);
+        pPayload->pSource = &pPayload->compressed;
+        AfxLog("package: the database is compressed, %lu bytes decoded from %lu", (DWORD)decoded.cbSize,
+               cbData);
+        return true;
+    }
+    return false;
 }
 
 // Where the folders of a \\?\ path begin: past \\?\C:\, \\?\UNC\server\share\ or \\?\Volume{...}\; NULL
@@ -184,7 +201,7 @@ void CQuillbrookDlg::EndWith(InstallOutcome outcome)
     CDialog::OnOK();
 }
 
-BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
+BOOL CQuillbrookDlg::WriteDatabase(CByteSource& payload)
 {
     CreateFolderWithParents(m_strTargetPath);
 
@@ -204,7 +221,7 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
         }
     }
 
-    if (!file.Write(pData, cbData, &error))
+    if (!file.Write(payload, &error))
         return FailWrite(file, error);
 
     while (!file.Replace(&error))
@@ -219,7 +236,7 @@ BOOL CQuillbrookDlg::WriteDatabase(const void* pData, DWORD cbData)
         }
     }
     m_strDamagedKeptIn.Empty();
-    AfxLog("database written: %lu bytes", cbData);
+    AfxLog("database written: %lu bytes", (DWORD)payload.GetLength());
     return TRUE;
 }
 
@@ -291,9 +308,9 @@ void CQuillbrookDlg::OnOK()
     // shared folder, or this package ran before. It is left alone then, even while Dravik has it open, and
     // the run goes on as after an install.
     AfxLog("target: %s", (const char*)m_strTargetPath);
-    if (CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData))
+    if (payload.pSource->IsHeldBy(m_strTargetPath))
         AfxLog("the target already holds this database: left alone");
-    else if (!WriteDatabase(payload.pData, payload.cbData))
+    else if (!WriteDatabase(*payload.pSource))
         return;
 
     RemoveStaleFile(m_strTargetPath,

@@ -233,7 +233,7 @@ BOOL CFile::Remove(const char* pszFileName, CFileException* pError)
     return TRUE;
 }
 
-BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData)
+BOOL CFile::OpenToCompare(const char* pszFileName, ULONGLONG cbLength)
 {
     // A device or a named stream holds no database, whatever it gives when read.
     wchar_t* pszFull = LongFullPath(pszFileName);
@@ -246,10 +246,16 @@ BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData
                         NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
-    CFile file;
-    file.Attach(hFile, pszFileName);
+    Attach(hFile, pszFileName);
     LARGE_INTEGER size;
-    if (::GetFileType(hFile) != FILE_TYPE_DISK || !::GetFileSizeEx(hFile, &size) || size.QuadPart != cbData)
+    return ::GetFileType(hFile) == FILE_TYPE_DISK && ::GetFileSizeEx(hFile, &size) &&
+           (ULONGLONG)size.QuadPart == cbLength;
+}
+
+BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData)
+{
+    CFile file;
+    if (!file.OpenToCompare(pszFileName, cbData))
         return FALSE;
 
     // Read in small pieces: most targets differ in their first one, and the memory stays small.

@@ -76,8 +76,12 @@ public:
 
     // Deletes a file; never a folder.
     static BOOL Remove(const char* pszFileName, CFileException* pError = NULL);
-    // TRUE when the file exists and holds exactly cbData bytes equal to pData's. It is read while sharing
-    // everything, so that whoever has it open is neither disturbed nor in the way.
+    // Opens an existing file on a disk for reading while sharing everything, so that whoever has it open is
+    // neither disturbed nor in the way; FALSE when there is none, it is a device, or it is not cbLength
+    // bytes long.
+    BOOL OpenToCompare(const char* pszFileName, ULONGLONG cbLength);
+    // TRUE when the file exists and holds exactly cbData bytes equal to pData's (read as OpenToCompare
+    // opens it).
     static BOOL HasContents(const char* pszFileName, const void* pData, DWORD cbData);
     // TRUE only when both names lead to existing files and these were seen to be two different files;
     // FALSE when they are one file, or when either cannot be opened or identified.
