@@ -249,10 +249,11 @@ void CompressDatabase(Options& options)
         if (entry.kind == EntrySource::Database)
             database = &entry;
     if (database == nullptr)
-        FailUsage("--compress needs --database: it compresses the database");
+        return; // a package without a database, warned about as any
+    // A --raw MDB:129 is refused as any entry given twice.
     for (const EntrySource& entry : options.entries)
         if (entry.kind == EntrySource::RawFile && entry.id == MDB_DATABASE &&
-            (entry.type == kPayloadType || entry.type == kCompressedPayloadType))
+            entry.type == kCompressedPayloadType)
             FailUsage("--compress stores --database as MDZ 129, and " + entry.option +
                       " would give the package a second database");
     database->type = kCompressedPayloadType;

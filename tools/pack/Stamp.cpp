@@ -258,9 +258,9 @@ void MakePackage(const Options& options)
     std::string made = "Made " + out + " with " + std::to_string(count) +
                        (count == 1 ? " entry" : " entries") +
                        (contents.integrityGiven() ? "." : " and their integrity entry.") + "\n";
-    if (options.compress)
+    const Resource* frame = contents.Find(kCompressedPayloadType, MDB_DATABASE);
+    if (options.compress && frame != nullptr)
     {
-        const Resource* frame = contents.Find(kCompressedPayloadType, MDB_DATABASE);
         made += "The database, " + std::to_string(contents.decoded().cbSize) + " bytes, is compressed to " +
                 std::to_string(frame->size) + " (" + Percent(frame->size, contents.decoded().cbSize) + ").\n";
     }
