@@ -10,14 +10,14 @@ FrameProblem CheckCompressedFrame(const void* pData, DWORD cbData, ULONGLONG cbD
         return FRAME_NOT_ZSTANDARD;
     if (header.frameContentSize == ZSTD_CONTENTSIZE_UNKNOWN)
         return FRAME_NO_CONTENT_SIZE;
-    if (header.frameContentSize != cbDecoded)
-        return FRAME_SIZE_DIFFERS;
     if (header.windowSize > COMPRESSED_WINDOW_MAX)
         return FRAME_WINDOW_TOO_LARGE;
     if (header.dictID != 0)
         return FRAME_DICTIONARY;
     if (ZSTD_findFrameCompressedSize(pData, cbData) != cbData)
         return FRAME_NOT_ONE;
+    if (header.frameContentSize != cbDecoded)
+        return FRAME_SIZE_DIFFERS;
     return FRAME_USABLE;
 }
 
