@@ -2,6 +2,7 @@
 // records the creation date in the host's settings, and ends the dialog.
 #include "dialog/Outcome.h"
 #include "dialog/QuillbrookDlg.h"
+#include "package/CompressedPayload.h"
 #include "package/PackageIds.h"
 #include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
@@ -60,7 +61,8 @@ bool FindPayload(Payload* pPayload)
             PACKAGE_ENTRY_FOUND &&
         LoadDecodedPayload(&decoded))
     {
-        pPayload->compressed.Attach(pbData, cbData, decoded.cbSize, decoded.ullHash);
+        pPayload->compressed.Attach(pbData, cbData, decoded.cbSize, decoded.ullHash,
+                                    COMPRESSED_WINDOW_LOG_MAX);
         pPayload->pSource = &pPayload->compressed;
         AfxLog("package: the database is compressed, %lu bytes decoded from %lu", (DWORD)decoded.cbSize,
                cbData);

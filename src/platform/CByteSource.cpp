@@ -1,8 +1,6 @@
 #include "CByteSource.h"
 #include "CFile.h"
 
-#include "package/CompressedPayload.h"
-
 #include <stdlib.h>
 
 #define ZSTD_STATIC_LINKING_ONLY
@@ -62,8 +60,10 @@ void CZstdSource::Free()
     m_pbBuffer = NULL;
 }
 
-void CZstdSource::Attach(const void* pFrame, DWORD cbFrame, ULONGLONG cbDecoded, ULONGLONG ullHash)
+void CZstdSource::Attach(const void* pFrame, DWORD cbFrame, ULONGLONG cbDecoded, ULONGLONG ullHash,
+                         int nWindowLogMax)
 {
+    m_nWindowLogMax = nWindowLogMax;
     Free();
     m_pbFrame = (const BYTE*)pFrame;
     m_cbFrame = cbFrame;
@@ -79,12 +79,12 @@ BOOL CZstdSource::Rewind(DWORD* pdwError)
         m_pState = XXH64_createState();
         m_pbBuffer = (BYTE*)malloc(kDecodedPiece);
     }
-    // The window is bounded here too, so that no frame can make the decoder take more memory than the
-    // package's check let through.
+    // The window is bounded here too, so that no frame can make the decoder take more memory than its
+    // caller let through.
     ZSTD_DStream* pDecoder = (ZSTD_DStream*)m_pDecoder;
     if (pDecoder == NULL || m_pState == NULL || m_pbBuffer == NULL ||
         ZSTD_isError(ZSTD_DCtx_reset(pDecoder, ZSTD_reset_session_and_parameters)) ||
-        ZSTD_isError(ZSTD_DCtx_setParameter(pDecoder, ZSTD_d_windowLogMax, COMPRESSED_WINDOW_LOG_MAX)))
+        ZSTD_isError(ZSTD_DCtx_setParameter(pDecoder, ZSTD_d_windowLogMax, m_nWindowLogMax)))
     {
         Free();
         *pdwError = ERROR_NOT_ENOUGH_MEMORY;

@@ -1,6 +1,7 @@
 // The bytes a file is written with, handed out piece by piece: stored bytes as they lie in memory, or a
 // Zstandard frame decoded into a fixed buffer as it is written, so that the writer's memory stays the same
-// whatever the file's size. Every read of the memory a source was given happens in its Next and IsHeldBy.
+// whatever the file's size. The memory a source was given is read in its Next and IsHeldBy only, and, for
+// stored bytes, which Next hands out as they lie, by the write of each piece.
 //
 //   CMemorySource source(pData, cbData);
 //   file.Write(source, &e);
@@ -44,20 +45,21 @@ private:
     BOOL m_bGiven;
 };
 
-// A Zstandard frame (package/CompressedPayload.h), decoded into a buffer of its own a piece at a time. What
-// it decodes to must have the length and the XXH64 that the caller knows: anything else fails Next, as a
-// frame the decoder cannot read does, with ERROR_INVALID_DATA.
+// A Zstandard frame, decoded into a buffer of its own a piece at a time, with a window of at most
+// 2^nWindowLogMax bytes. What it decodes to must have the length and the XXH64 that the caller knows:
+// anything else fails Next, as a frame the decoder cannot read does, with ERROR_INVALID_DATA.
 class CZstdSource : public CByteSource
 {
 public:
     CZstdSource()
-        : m_pbFrame(NULL), m_cbFrame(0), m_ullHash(0), m_pDecoder(NULL), m_pbBuffer(NULL), m_pState(NULL)
+        : m_pbFrame(NULL), m_cbFrame(0), m_ullHash(0), m_nWindowLogMax(0), m_pDecoder(NULL), m_pbBuffer(NULL),
+          m_pState(NULL), m_cbFrameRead(0), m_cbDecoded(0), m_bEnded(FALSE)
     {
     }
     ~CZstdSource();
     CZstdSource(const CZstdSource&) = delete;
     CZstdSource& operator=(const CZstdSource&) = delete;
-    void Attach(const void* pFrame, DWORD cbFrame, ULONGLONG cbDecoded, ULONGLONG ullHash);
+    void Attach(const void* pFrame, DWORD cbFrame, ULONGLONG cbDecoded, ULONGLONG ullHash, int nWindowLogMax);
 
     BOOL Rewind(DWORD* pdwError) override;
     BOOL Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError) override;
@@ -69,7 +71,8 @@ private:
 
     const BYTE* m_pbFrame;
     DWORD m_cbFrame;
-    ULONGLONG m_ullHash;   // XXH64 of the decoded bytes
+    ULONGLONG m_ullHash; // XXH64 of the decoded bytes
+    int m_nWindowLogMax;
     void* m_pDecoder;      // ZSTD_DStream, made by Rewind
     BYTE* m_pbBuffer;      // the decoded piece handed out
     void* m_pState;        // XXH64 state over what was handed out
