@@ -195,7 +195,8 @@ TEST_F(Install, ADatabaseAlreadyInPlaceIsLeftAloneWhileTheHostHasItOpen)
     EXPECT_EQ(payload, ReadFileBytes(target));
 
     // A compressed package knows its database by size and hash, without decoding it: the same bytes are
-    // left alone while held, other bytes of the same size are replaced.
+    // left alone while held, other bytes of the same size are replaced (here, having a second name, written
+    // in place).
     PackageContents compressed = ExampleContents(payload);
     compressed.compress = true;
     const std::string compressedPackage = MakePackage(dir.path(), compressed, "Compressed.exe");
@@ -207,8 +208,9 @@ TEST_F(Install, ADatabaseAlreadyInPlaceIsLeftAloneWhileTheHostHasItOpen)
     Bytes other = payload;
     other[payload.size() / 2] ^= 1;
     WriteFileBytes(target, other);
+    ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
     EXPECT_EQ(0u, RunToEnd(compressedPackage, "/Automation"));
-    EXPECT_EQ(payload, ReadFileBytes(target));
+    EXPECT_EQ(payload, ReadFileBytes(dir / "Other.mdb"));
 
     // Held so that it cannot even be read: as any held file.
     FileHolder host(target);
