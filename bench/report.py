@@ -186,7 +186,8 @@ def main():
                              versus[2] <= 0.45, "%.2f ×" % versus[2]))
 
     out.append("")
-    out.append("Sizes in bytes: the executables as built for this run, and each package minus its payload."
+    out.append("Sizes in bytes: the executables as built for this run, and each package that stores its database "
+               "minus that database."
                + (" NSIS compresses the payload with zlib, so only its stored package has an overhead to compare."
                   if nsis else ""))
     out.append("")
@@ -204,8 +205,6 @@ def main():
         return cells
 
     out.append("| Quillbrook | {:,} | {} |".format(fixed["Quillbrook.exe"], " | ".join(overheads("quillbrook"))))
-    out.append("| Quillbrook compressed | {:,} | {} |".format(fixed["Quillbrook.exe"],
-                                                            " | ".join(overheads("quillbrook_compressed"))))
     out.append("| Quillbrook unchecked | {:,} | {} |".format(fixed["Quillbrook.exe"],
                                                            " | ".join(overheads("quillbrook_unchecked"))))
     out.append("| floor | {:,} | {} |".format(fixed["bench-floor.exe"], " | ".join(overheads("floor"))))
