@@ -3,9 +3,9 @@
 # compile it (the installer's decoder, the Windows generator): the library's version whose libzstd-dev the
 # generator built for this machine links, so that both generators make the same packages. Debian's own
 # revision may differ (a security update of the command-line tool reaches the binary packages first); the
-# library's version may not. Prints the source's folder. The machine's
-# own package sources are read, never changed: their deb-src twins go to a list of the build tree's own,
-# with their own package lists, and apt checks the source's signature as it checks any package's.
+# library's version may not. Prints the source's folder. The machine's own package sources are read, never
+# changed: their deb-src twins go to a list of the build tree's own, with their own package lists, and apt
+# checks the source against the archive's signed index as it checks any package.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 dest=$PWD/build/zstd-source

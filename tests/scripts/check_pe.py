@@ -6,8 +6,8 @@ Usage: check_pe.py FILE [--entry TYPE:ID:SIZE]... [--payload DATABASE] [--signed
 Wanted: no pefile warning, the true checksum, raw data on 4096-byte boundaries, every section inside the
 file, SizeOfImage and SizeOfInitializedData as the section table gives them, data directories inside their
 sections, a symbol table (if any) ending where the file or its certificate begins, and each --entry
-present, language-neutral, of its size (the payload equal to DATABASE, or decoding to it). A package's resource section must
-not be writable (a base, --base, is as the linker made it). --made-from: the package's resources are
+present, language-neutral, of its size (the payload equal to DATABASE, or a compressed one decoding to it).
+A package's resource section must not be writable (a base, --base, is as the linker made it). --made-from: the package's resources are
 exactly BASE's and the entries, BASE's with their bytes unchanged.
 """
 import subprocess
