@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Times Quillbrook's unattended install against a native copy, an empty Windows process, the two floors
-# (bench/Floor.cpp: the same job in plain Win32, with and without shell32), the same package unchecked
-# (stamped with the integrity entry's placeholder) and NSIS (bench/PricelistSetup.nsi, stored and zlib;
-# only where 32-bit programs run), for payloads of 704,512 bytes, 64 MiB and 256 MiB; measures each
-# installer's peak private memory and the sizes of the executables; times the generator stamping the
-# 64 MiB database, built for this machine and, beside it, its Windows build under Wine; writes the table
-# and the chart into docs/BENCHMARKS.md and docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
+# Times Quillbrook's unattended install, of its compressed package and of the same database stored,
+# against a native copy, an empty Windows process, the two floors (bench/Floor.cpp: the same job in plain
+# Win32, with and without shell32), the stored package unchecked (stamped with the integrity entry's
+# placeholder) and NSIS (bench/PricelistSetup.nsi, stored, zlib and solid LZMA; run only where 32-bit
+# programs run, its packages' sizes measured everywhere), for price-list-shaped databases of 704,512 bytes,
+# 64 MiB and 256 MiB; measures each installer's peak private memory and the sizes of the executables and
+# packages; times the generator stamping the 64 MiB database, built for this machine and, beside it, its
+# Windows build under Wine, and compressing it against makensis with solid LZMA; writes the table and the
+# chart into docs/BENCHMARKS.md and docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
 #
 # The Windows programs are those this machine runs (scripts/wine-arch.sh): 32-bit ones, or where no
 # 32-bit program runs, the 64-bit twins of scripts/build.sh under 64-bit Wine, without NSIS.
 #
-#   bench/run.sh            the full run (about seven minutes)
+#   bench/run.sh            the full run (about twenty-five minutes)
 #   bench/run.sh --quick    one short round per payload, to try the script; docs/ are left alone
 #   bench/run.sh --payload SIZE
 #                           the full run of one payload (704512, 64M or 256M) again, in place of its
@@ -76,7 +78,8 @@ if [ -z "$only" ]; then
 else
     # The payload's own figures go; the others' stay, as do the machine's lines of the run they are from.
     [ -f "$results/machine.txt" ] || { echo "bench: no earlier run in $results to complete" >&2; exit 1; }
-    rm -f "$results/time-$only-"*.json "$results/hyperfine-$only-"*.txt "$results/stamp-$only."*
+    rm -f "$results/time-$only-"*.json "$results/hyperfine-$only-"*.txt "$results/stamp-$only."* \
+        "$results/compress-$only."*
     for file in memory.txt sizes.txt; do
         grep -v " $only " "$results/$file" >"$results/$file.kept" || true
         mv "$results/$file.kept" "$results/$file"
@@ -208,18 +211,22 @@ for entry in "${sizes[@]}"; do
     payload=$work/Pricelist-$size.mdb
     old=$work/Previous-$size.mdb
     quillbrook=$work/PricelistSetup-$size.exe
+    quillbrook_compressed=$work/Compressed-$size.exe
     quillbrook_unchecked=$work/Unchecked-$size.exe
     floor=$work/FloorSetup-$size.exe
     floor_k32=$work/FloorK32Setup-$size.exe
     nsis_stored=$work/NsisStored-$size.exe
     nsis_zlib=$work/NsisZlib-$size.exe
+    nsis_lzma=$work/NsisLzma-$size.exe
+    # The example package is the compressed one; the stored package is what every release was before.
     if [ "$size" = 704512 ]; then
         cp "$root/build/example/Pricelist.mdb" "$payload"
-        cp "$root/build/example/PricelistSetup.exe" "$quillbrook"
+        cp "$root/build/example/PricelistSetup.exe" "$quillbrook_compressed"
     else
         sample_db "$size" 1 "$payload"
-        stamp "$bin/Quillbrook.exe" "$quillbrook" "$payload"
+        stamp "$bin/Quillbrook.exe" "$quillbrook_compressed" "$payload" --compress
     fi
+    stamp "$bin/Quillbrook.exe" "$quillbrook" "$payload"
     stamp "$bin/Quillbrook.exe" "$quillbrook_unchecked" "$payload" --raw "SUM:142=$unchecked_sum"
     sample_db "$size" 2 "$old"
     stamp "$bench_bin/bench-floor.exe" "$floor" "$payload"
@@ -236,32 +243,54 @@ for entry in "${sizes[@]}"; do
             -n native "$native_pack $options" -n windows "wine $bin/quillbrook-pack.exe $options" \
             >"$results/stamp-$size.txt"
         grep -E '^(Benchmark|  Time)' "$results/stamp-$size.txt"
+        # Compressing it, against makensis compressing it with solid LZMA, each on the one CPU of the run.
+        lzma_options="-V1 -DLZMA -DPAYLOAD=$payload -DOUTFILE=$nsis_lzma $root/bench/PricelistSetup.nsi"
+        wine_limited 3600 "hyperfine on compressing" \
+            hyperfine -N --style basic -w 0 -r $((quick ? 1 : 3)) --export-json "$results/compress-$size.json" \
+            --prepare "sh -c 'rm -f $stamped $nsis_lzma; sync; cat $payload $bin/Quillbrook.exe >/dev/null'" \
+            -n quillbrook-pack "$native_pack $options --compress" -n makensis-lzma "makensis $lzma_options" \
+            >"$results/compress-$size.txt"
+        grep -E '^(Benchmark|  Time)' "$results/compress-$size.txt"
         rm -f "$stamped"
     fi
-    packages=(floor_k32 floor quillbrook quillbrook_unchecked)
+    # NSIS's packages are made here whatever the machine, for their sizes; solid LZMA, the slowest to
+    # make, for the two payloads whose sizes are compared.
+    makensis -V1 "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_zlib" bench/PricelistSetup.nsi
+    sized=(nsis_zlib)
+    if [ "$size" != 256M ]; then
+        [ -f "$nsis_lzma" ] || makensis -V1 -DLZMA "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_lzma" bench/PricelistSetup.nsi
+        sized+=(nsis_lzma)
+    fi
+    packages=(floor_k32 floor quillbrook quillbrook_compressed quillbrook_unchecked)
     if [ $nsis -eq 1 ]; then
         makensis -V1 -DSTORED "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_stored" bench/PricelistSetup.nsi
-        makensis -V1 "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_zlib" bench/PricelistSetup.nsi
-        packages+=(nsis_stored nsis_zlib)
+        packages+=(nsis_stored "${sized[@]}")
     fi
     payload_bytes=$(stat -c %s "$payload")
-    for package in "${packages[@]}"; do
+    for package in "${packages[@]}" "${sized[@]}"; do
         echo "package $size $package $(stat -c %s "${!package}") $payload_bytes" >>"$results/sizes.txt"
     done
 
     reset="$root/bench/reset.sh $old $target_unix $stale_unix"
-    names=(cp empty floor-k32 floor quillbrook quillbrook-unchecked)
-    inputs=("$payload" "$bench_bin/bench-empty.exe" "$floor_k32" "$floor" "$quillbrook" "$quillbrook_unchecked")
+    names=(cp empty floor-k32 floor quillbrook quillbrook-compressed quillbrook-unchecked)
+    inputs=("$payload" "$bench_bin/bench-empty.exe" "$floor_k32" "$floor" "$quillbrook" "$quillbrook_compressed"
+        "$quillbrook_unchecked")
     commands=("cp $payload $target_unix"
         "wine $bench_bin/bench-empty.exe"
         "wine $floor_k32"
         "wine $floor"
         "wine $quillbrook /Automation"
+        "wine $quillbrook_compressed /Automation"
         "wine $quillbrook_unchecked /Automation")
     if [ $nsis -eq 1 ]; then
         names+=(nsis-stored nsis-zlib)
         inputs+=("$nsis_stored" "$nsis_zlib")
         commands+=("wine $nsis_stored /S" "wine $nsis_zlib /S")
+        if [ "$size" != 256M ]; then
+            names+=(nsis-lzma)
+            inputs+=("$nsis_lzma")
+            commands+=("wine $nsis_lzma /S")
+        fi
     fi
     args=()
     for i in "${!names[@]}"; do
@@ -301,7 +330,8 @@ for entry in "${sizes[@]}"; do
     done
     grep " $size " "$results/memory.txt" | awk '{printf "peak private %s: %d KiB\n", $1, $3}'
 
-    rm -f "$payload" "$old" "$quillbrook" "$quillbrook_unchecked" "$floor" "$floor_k32" "$nsis_stored" "$nsis_zlib" "$target_unix"
+    rm -f "$payload" "$old" "$quillbrook" "$quillbrook_compressed" "$quillbrook_unchecked" "$floor" "$floor_k32" \
+        "$nsis_stored" "$nsis_zlib" "$nsis_lzma" "$target_unix"
 done
 
 echo

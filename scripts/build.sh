@@ -26,7 +26,8 @@ configure() {
 # Its tests read this build's executables, once they are made.
 cmake -S . -B build/native -G Ninja -DQB_WINDOWS_BUILD="$PWD/build" >/dev/null
 cmake --build build/native
-native=(-DQB_NATIVE_PACK="$PWD/build/native/bin/quillbrook-pack")
+# The Windows programs compile Debian's libzstd source, fetched into the build tree once.
+native=(-DQB_NATIVE_PACK="$PWD/build/native/bin/quillbrook-pack" -DQB_ZSTD_SOURCE="$(scripts/fetch-zstd-source.sh)")
 
 if [ "$(scripts/wine-arch.sh)" = i686 ]; then
     configure build cmake/mingw32-toolchain.cmake -DQB_SHIPPED_EXECUTABLE= "${native[@]}"

@@ -92,7 +92,11 @@ case $status in
 *) meaning="unexpected" ;;
 esac
 
+# What the package carries: its database compressed (MDZ 129), and the package's size as downloaded.
+frame=$(wrestool -l "$package" | sed -n "s/.*--type='MDZ' --name=129 .*size=\([0-9]*\)].*/\1/p")
+
 echo
+echo "Package:        $(stat -c %s "$package") bytes, its database compressed from $(stat -c %s "$database") to ${frame:-?} bytes"
 echo "Target path:    $target"
 if [ -f "$target_unix" ]; then
     echo "Bytes written:  $(stat -c %s "$target_unix") (payload: $(stat -c %s "$database"))"

@@ -7,7 +7,7 @@ packages=(
     cmake ninja-build clang-format
     g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
     wine wine32:i386 wine64 fonts-wine xvfb xauth x11-utils imagemagick
-    googletest g++ libgtest-dev libssl-dev
+    googletest g++ libgtest-dev libssl-dev libzstd-dev libxxhash-dev zstd dpkg-dev
     icoutils python3 python3-pefile python3-fusepy osslsigncode openssl
 )
 if [ "${1:-}" = "--bench" ]; then

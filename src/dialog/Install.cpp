@@ -2,6 +2,7 @@
 // records the creation date in the host's settings, and ends the dialog.
 #include "dialog/Outcome.h"
 #include "dialog/QuillbrookDlg.h"
+#include "package/CompressedPayload.h"
 #include "package/PackageIds.h"
 #include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
@@ -37,21 +38,39 @@ CString DateNotRecordedText(const CString& strReason)
            ")\nDravik will go on showing the date of the previous pricelist.";
 }
 
-// The database carried by the package, straight from the executable's mapped resources.
+// The database carried by the package, straight from the executable's mapped resources: stored as it is,
+// or compressed and decoded as it is written.
 struct Payload
 {
-    const void* pData;
-    DWORD cbData;
+    CMemorySource stored;
+    CZstdSource compressed;
+    CByteSource* pSource;
 };
 
 bool FindPayload(Payload* pPayload)
 {
     const BYTE* pbData;
-    if (LookUpPackageEntry(PACKAGE_PAYLOAD_TYPE, MDB_DATABASE, &pbData, &pPayload->cbData) !=
-        PACKAGE_ENTRY_FOUND)
-        return false;
-    pPayload->pData = pbData;
-    return true;
+    DWORD cbData;
+    DecodedPayload decoded;
+    if (LookUpPackageEntry(PACKAGE_PAYLOAD_TYPE, MDB_DATABASE, &pbData, &cbData) == PACKAGE_ENTRY_FOUND)
+    {
+        pPayload->stored.Attach(pbData, cbData);
+        pPayload->pSource = &pPayload->stored;
+        return true;
+    }
+    // The integrity entry that the package was checked against says what the frame decodes to.
+    if (LookUpPackageEntry(PACKAGE_COMPRESSED_PAYLOAD_TYPE, MDB_DATABASE, &pbData, &cbData) ==
+            PACKAGE_ENTRY_FOUND &&
+        LoadDecodedPayload(&decoded))
+    {
+        pPayload->compressed.Attach(pbData, cbData, decoded.cbSize, decoded.ullHash,
+                                    COMPRESSED_WINDOW_LOG_MAX);
+        pPayload->pSource = &pPayload->compressed;
+        AfxLog("package: the database is compressed, %lu bytes decoded from %lu", (DWORD)decoded.cbSize,
+               cbData);
+        return true;
+    }
+    return false;
 }
 
 // Checks and holds the way to the target (CTargetFolder.h), making its missing folders when bCreate; but
@@ -148,7 +167,7 @@ void CQuillbrookDlg::EndWith(InstallOutcome outcome)
     CDialog::OnOK();
 }
 
-BOOL CQuillbrookDlg::WriteDatabase(CTargetFolder& folder, const void* pData, DWORD cbData)
+BOOL CQuillbrookDlg::WriteDatabase(CTargetFolder& folder, CByteSource& payload)
 {
     // The target's folder is made where missing, unless the way to it is held already. The target changes
     // from the old database to the complete new one in one step. While another process (above all the host)
@@ -168,7 +187,7 @@ BOOL CQuillbrookDlg::WriteDatabase(CTargetFolder& folder, const void* pData, DWO
         }
     }
 
-    if (!file.Write(pData, cbData, &error))
+    if (!file.Write(payload, &error))
         return FailWrite(file, error);
 
     while (!file.Replace(&error))
@@ -183,7 +202,7 @@ BOOL CQuillbrookDlg::WriteDatabase(CTargetFolder& folder, const void* pData, DWO
         }
     }
     m_target.SetKeptIn(NULL);
-    AfxLog("database written: %lu bytes", cbData);
+    AfxLog("database written: %lu bytes", (DWORD)payload.GetLength());
     return TRUE;
 }
 
@@ -265,7 +284,7 @@ void CQuillbrookDlg::OnOK()
     CFileException error;
     const BOOL bAlreadyThere = m_target.GetCondition() == TARGET_WHOLE &&
                                OpenTargetFolder(folder, m_strTargetPath, FALSE, &error) &&
-                               CFile::HasContents(m_strTargetPath, payload.pData, payload.cbData);
+                               payload.pSource->IsHeldBy(folder);
     // A package whose bytes could not all be read since its check is refused while nothing has changed.
     if (AfxMappedReadError() != ERROR_SUCCESS)
     {
@@ -276,7 +295,7 @@ void CQuillbrookDlg::OnOK()
     }
     if (bAlreadyThere)
         AfxLog("the target already holds this database: left alone");
-    else if (!WriteDatabase(folder, payload.pData, payload.cbData))
+    else if (!WriteDatabase(folder, *payload.pSource))
         return;
 
     RemoveStaleFile(folder, m_strTargetPath,

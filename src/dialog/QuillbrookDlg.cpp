@@ -75,6 +75,9 @@ CQuillbrookDlg::CQuillbrookDlg(CWnd* pParent)
         if (LookUpPackageEntry(PACKAGE_PAYLOAD_TYPE, MDB_DATABASE, &pbPayload, &cbPayload) ==
             PACKAGE_ENTRY_FOUND)
             AfxLog("package: %lu bytes of database; integrity check: %s", cbPayload, pszCheck);
+        else if (LookUpPackageEntry(PACKAGE_COMPRESSED_PAYLOAD_TYPE, MDB_DATABASE, &pbPayload, &cbPayload) ==
+                 PACKAGE_ENTRY_FOUND)
+            AfxLog("package: %lu bytes of compressed database; integrity check: %s", cbPayload, pszCheck);
         else
             AfxLog("package: no database; integrity check: %s", pszCheck);
         if (IsHostLightMode())

@@ -66,7 +66,7 @@ protected:
     BOOL ConfirmExit();
     // Parts of the install procedure (Install.cpp): puts the database at the target, FALSE when the run
     // ended or stays without it; ends the dialog with an outcome.
-    BOOL WriteDatabase(CTargetFolder& folder, const void* pData, DWORD cbData);
+    BOOL WriteDatabase(CTargetFolder& folder, CByteSource& payload);
     BOOL FailWrite(const CAtomicFile& file, const CFileException& error);
     void SetRunOutcome(InstallOutcome outcome);
     void EndWith(InstallOutcome outcome);

@@ -9,11 +9,11 @@
 #define QB_HAVE_CRC32_INSTRUCTION 1
 #endif
 
-const PackageEntryId kCheckedPackageEntries[7] = {
+const PackageEntryId kCheckedPackageEntries[CHECKED_ENTRY_COUNT] = {
     {PACKAGE_PAYLOAD_TYPE, MDB_DATABASE},     {PACKAGE_SETTING_TYPE, REG_SETTINGS_KEY},
     {PACKAGE_SETTING_TYPE, REG_PATH_VALUE},   {PACKAGE_SETTING_TYPE, REG_USE_SHARED_FOLDER},
     {PACKAGE_SETTING_TYPE, REG_COUNTRY_KEY},  {PACKAGE_SETTING_TYPE, REG_TARIFF_DATE},
-    {PACKAGE_SETTING_TYPE, REG_COUNTRY_CODE},
+    {PACKAGE_SETTING_TYPE, REG_COUNTRY_CODE}, {PACKAGE_COMPRESSED_PAYLOAD_TYPE, MDB_DATABASE},
 };
 
 namespace
@@ -160,14 +160,30 @@ bool HasSse42()
 }
 #endif
 
-void PutLittleEndian(BYTE* pb, DWORD dwValue, int cb)
+void PutLittleEndian(BYTE* pb, ULONGLONG ullValue, int cb)
 {
-    for (int i = 0; i < cb; i++, dwValue >>= 8)
-        pb[i] = (BYTE)dwValue;
+    for (int i = 0; i < cb; i++, ullValue >>= 8)
+        pb[i] = (BYTE)ullValue;
 }
 
-const BYTE kVersion = 1;
+ULONGLONG GetLittleEndian(const BYTE* pb, int cb)
+{
+    ULONGLONG ullValue = 0;
+    for (int i = cb - 1; i >= 0; i--)
+        ullValue = ullValue << 8 | pb[i];
+    return ullValue;
+}
+
+const BYTE kStoredVersion = 1;
+const BYTE kCompressedVersion = 2;
 const BYTE kPlaceholder[INTEGRITY_ENTRY_SIZE] = {'Q', 'B', 'I', 0, 0, 0, 0, 0};
+
+// The decoded size and hash as version 2 stamps and checks them.
+void PutDecoded(BYTE* pb, const DecodedPayload& decoded)
+{
+    PutLittleEndian(pb, decoded.cbSize, 8);
+    PutLittleEndian(pb + 8, decoded.ullHash, 8);
+}
 } // namespace
 
 DWORD Crc32c(DWORD crc, const void* pData, size_t cbData)
@@ -184,10 +200,11 @@ DWORD Crc32cPortable(DWORD crc, const void* pData, size_t cbData)
     return ~UpdatePortable(~crc, (const BYTE*)pData, cbData);
 }
 
-DWORD PackageChecksum(const PackageEntryView aEntries[7])
+DWORD PackageChecksum(const PackageEntryView aEntries[CHECKED_ENTRY_COUNT], const DecodedPayload* pDecoded)
 {
-    DWORD crc = Crc32c(0, &kVersion, 1);
-    for (int i = 0; i < 7; i++)
+    const BYTE bVersion = pDecoded != NULL ? kCompressedVersion : kStoredVersion;
+    DWORD crc = Crc32c(0, &bVersion, 1);
+    for (int i = 0; i < (pDecoded != NULL ? CHECKED_ENTRY_COUNT : COMPRESSED_PAYLOAD_ENTRY); i++)
     {
         const PackageEntryId& id = kCheckedPackageEntries[i];
         const PackageEntryView& entry = aEntries[i];
@@ -201,27 +218,65 @@ DWORD PackageChecksum(const PackageEntryView aEntries[7])
         if (entry.bPresent)
             crc = Crc32c(crc, entry.pData, entry.cbData);
     }
+    if (pDecoded != NULL)
+    {
+        BYTE abDecoded[16];
+        PutDecoded(abDecoded, *pDecoded);
+        crc = Crc32c(crc, abDecoded, sizeof abDecoded);
+    }
     return crc;
 }
 
-void MakeIntegrityEntry(const PackageEntryView aEntries[7], BYTE abEntry[INTEGRITY_ENTRY_SIZE])
+DWORD MakeIntegrityEntry(const PackageEntryView aEntries[CHECKED_ENTRY_COUNT], const DecodedPayload* pDecoded,
+                         BYTE abEntry[INTEGRITY_ENTRY_V2_SIZE])
 {
     memcpy(abEntry, kPlaceholder, 3);
-    abEntry[3] = kVersion;
-    PutLittleEndian(abEntry + 4, PackageChecksum(aEntries), 4);
+    abEntry[3] = pDecoded != NULL ? kCompressedVersion : kStoredVersion;
+    PutLittleEndian(abEntry + 4, PackageChecksum(aEntries, pDecoded), 4);
+    if (pDecoded == NULL)
+        return INTEGRITY_ENTRY_SIZE;
+    PutDecoded(abEntry + 8, *pDecoded);
+    return INTEGRITY_ENTRY_V2_SIZE;
 }
 
-IntegrityState CheckIntegrityEntry(const void* pEntry, DWORD cbEntry, const PackageEntryView aEntries[7])
+IntegrityState CheckIntegrityEntry(const void* pEntry, DWORD cbEntry,
+                                   const PackageEntryView aEntries[CHECKED_ENTRY_COUNT],
+                                   DecodedPayload* pDecoded)
 {
-    if (pEntry == NULL || cbEntry != INTEGRITY_ENTRY_SIZE)
+    // Which payload the package carries decides the version that may cover it: a package that tools
+    // unaware of compression stamped, or left unstamped, cannot carry a compressed one; and one that
+    // carries both would have the installer choose between two databases.
+    const bool bCompressed = aEntries[COMPRESSED_PAYLOAD_ENTRY].bPresent;
+    if (pEntry == NULL || (bCompressed && aEntries[0].bPresent))
         return INTEGRITY_MISMATCH;
-    if (memcmp(pEntry, kPlaceholder, INTEGRITY_ENTRY_SIZE) == 0)
+    const DWORD cbExpected = bCompressed ? INTEGRITY_ENTRY_V2_SIZE : INTEGRITY_ENTRY_SIZE;
+    if (!bCompressed && cbEntry == INTEGRITY_ENTRY_SIZE &&
+        memcmp(pEntry, kPlaceholder, INTEGRITY_ENTRY_SIZE) == 0)
         return INTEGRITY_UNSTAMPED;
     // The version is looked at first, so that an entry no checksum can match costs no pass over the payload.
     const BYTE* pb = (const BYTE*)pEntry;
-    if (memcmp(pb, kPlaceholder, 3) != 0 || pb[3] != kVersion)
+    if (cbEntry != cbExpected || memcmp(pb, kPlaceholder, 3) != 0 ||
+        pb[3] != (bCompressed ? kCompressedVersion : kStoredVersion))
         return INTEGRITY_MISMATCH;
-    BYTE abExpected[INTEGRITY_ENTRY_SIZE];
-    MakeIntegrityEntry(aEntries, abExpected);
-    return memcmp(pb, abExpected, INTEGRITY_ENTRY_SIZE) == 0 ? INTEGRITY_MATCHES : INTEGRITY_MISMATCH;
+    DecodedPayload decoded = {};
+    if (bCompressed)
+        ReadDecodedPayload(pb, cbEntry, &decoded);
+    BYTE abExpected[INTEGRITY_ENTRY_V2_SIZE];
+    MakeIntegrityEntry(aEntries, bCompressed ? &decoded : NULL, abExpected);
+    if (memcmp(pb, abExpected, cbExpected) != 0)
+        return INTEGRITY_MISMATCH;
+    if (pDecoded != NULL && bCompressed)
+        *pDecoded = decoded;
+    return INTEGRITY_MATCHES;
+}
+
+BOOL ReadDecodedPayload(const void* pEntry, DWORD cbEntry, DecodedPayload* pDecoded)
+{
+    const BYTE* pb = (const BYTE*)pEntry;
+    if (pb == NULL || cbEntry != INTEGRITY_ENTRY_V2_SIZE || memcmp(pb, kPlaceholder, 3) != 0 ||
+        pb[3] != kCompressedVersion)
+        return FALSE;
+    pDecoded->cbSize = GetLittleEndian(pb + 8, 8);
+    pDecoded->ullHash = GetLittleEndian(pb + 16, 8);
+    return TRUE;
 }

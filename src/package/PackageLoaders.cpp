@@ -1,6 +1,7 @@
 // The readers of the package's entries. The two loaders of settings belong to the dialog class but use
 // none of its state.
 #include "dialog/QuillbrookDlg.h"
+#include "package/CompressedPayload.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
 #include "package/PackageResources.h"
@@ -58,9 +59,9 @@ PackageEntryLookup LookUpPackageEntry(const char* pszType, UINT nID, const BYTE*
 
 BOOL IsPackageIntact(BOOL* pbStamped)
 {
-    PackageEntryView aEntries[7];
+    PackageEntryView aEntries[CHECKED_ENTRY_COUNT];
     bool bAllReadable = true;
-    for (int i = 0; i < 7; i++)
+    for (int i = 0; i < CHECKED_ENTRY_COUNT; i++)
     {
         const BYTE* pbData;
         DWORD cbData;
@@ -73,7 +74,8 @@ BOOL IsPackageIntact(BOOL* pbStamped)
     const BYTE* pbEntry;
     DWORD cbEntry;
     LookUpPackageEntry(PACKAGE_INTEGRITY_TYPE, SUM_INTEGRITY, &pbEntry, &cbEntry);
-    // The check reads every entry, most of them for the first time: the span they lie in is read guarded.
+    // The check reads every entry, most of them for the first time, and a compressed database's frame
+    // headers: the span they lie in is read guarded.
     uintptr_t first = UINTPTR_MAX, end = 0;
     auto cover = [&](const void* p, DWORD cb) {
         first = p != NULL && (uintptr_t)p < first ? (uintptr_t)p : first;
@@ -82,9 +84,15 @@ BOOL IsPackageIntact(BOOL* pbStamped)
     for (const PackageEntryView& entry : aEntries)
         cover(entry.pData, entry.cbData);
     cover(pbEntry, cbEntry);
+    const PackageEntryView& compressed = aEntries[COMPRESSED_PAYLOAD_ENTRY];
+    DecodedPayload decoded;
     IntegrityState state = INTEGRITY_MISMATCH;
-    if (!AfxReadMapped((const void*)first, end > first ? end - first : 0,
-                       [&] { state = CheckIntegrityEntry(pbEntry, cbEntry, aEntries); }))
+    FrameProblem frame = FRAME_USABLE;
+    if (!AfxReadMapped((const void*)first, end > first ? end - first : 0, [&] {
+            state = CheckIntegrityEntry(pbEntry, cbEntry, aEntries, &decoded);
+            if (state == INTEGRITY_MATCHES && compressed.bPresent)
+                frame = CheckCompressedFrame(compressed.pData, compressed.cbData, decoded.cbSize);
+        }))
         return FALSE;
     if (pbStamped != NULL)
         *pbStamped = state != INTEGRITY_UNSTAMPED;
@@ -93,11 +101,24 @@ BOOL IsPackageIntact(BOOL* pbStamped)
     case INTEGRITY_UNSTAMPED:
         return TRUE;
     case INTEGRITY_MATCHES:
-        return bAllReadable;
+        // A frame the generator would not make is refused as a damaged package is: the decoder's memory
+        // and the size the run reports depend on what its header says.
+        return bAllReadable && frame == FRAME_USABLE;
     case INTEGRITY_MISMATCH:
         break;
     }
     return FALSE;
+}
+
+BOOL LoadDecodedPayload(DecodedPayload* pDecoded)
+{
+    const BYTE* pbEntry;
+    DWORD cbEntry;
+    BOOL bRead = FALSE;
+    return LookUpPackageEntry(PACKAGE_INTEGRITY_TYPE, SUM_INTEGRITY, &pbEntry, &cbEntry) ==
+               PACKAGE_ENTRY_FOUND &&
+           AfxReadMapped(pbEntry, cbEntry, [&] { bRead = ReadDecodedPayload(pbEntry, cbEntry, pDecoded); }) &&
+           bRead;
 }
 
 CString CQuillbrookDlg::LoadPackageString(UINT nID, BOOL* pbWhole)

@@ -3,6 +3,8 @@
 // address and size for an entry.
 #pragma once
 
+#include "package/PackageIntegrity.h"
+
 #include <windows.h>
 
 enum PackageEntryLookup
@@ -19,3 +21,7 @@ PackageEntryLookup LookUpPackageEntry(const char* pszType, UINT nID, const BYTE*
 // does not know the entry (it still carries the fixed executable's placeholder) counts as intact;
 // *pbStamped (when given) tells it from one that matches its entry.
 BOOL IsPackageIntact(BOOL* pbStamped = NULL);
+
+// What the package's compressed payload decodes to, as its integrity entry records it; FALSE when the
+// package carries no version-2 entry. The entry was checked with the package (IsPackageIntact).
+BOOL LoadDecodedPayload(DecodedPayload* pDecoded);

@@ -40,6 +40,39 @@ template <class Attempt> DWORD WithRetries(const char* pszStep, int nRetries, At
     }
 }
 
+// Writes everything the source gives from the file's position. *pcbReached receives how many bytes from
+// there the writes may have changed, failed or not; a source that fails has changed nothing beyond what
+// was written before.
+BOOL WriteFrom(CByteSource& source, CFile& file, CFileException* pError, ULONGLONG* pcbReached)
+{
+    *pcbReached = 0;
+    ULONGLONG cbWritten = 0;
+    DWORD dwError = ERROR_SUCCESS;
+    if (!source.Rewind(&dwError))
+    {
+        pError->Set((LONG)dwError, file.m_strFileName);
+        return FALSE;
+    }
+    for (;;)
+    {
+        const BYTE* pbPiece;
+        DWORD cbPiece, cbPieceReached = 0;
+        if (!source.Next(&pbPiece, &cbPiece, &dwError))
+        {
+            AfxLog("the new contents could not be had: %s", (const char*)AfxErrorText(dwError));
+            pError->Set((LONG)dwError, file.m_strFileName);
+            return FALSE;
+        }
+        if (cbPiece == 0)
+            return TRUE;
+        const BOOL bWritten = file.Write(pbPiece, cbPiece, pError, &cbPieceReached);
+        *pcbReached = cbWritten + cbPieceReached;
+        if (!bWritten)
+            return FALSE;
+        cbWritten += cbPiece;
+    }
+}
+
 DWORD LastErrorOr(DWORD dwFallback)
 {
     DWORD dwError = ::GetLastError();
@@ -317,18 +350,20 @@ void CAtomicFile::RemoveLeftovers()
     }
 }
 
-BOOL CAtomicFile::Write(const void* pData, DWORD cbData, CFileException* pError)
+BOOL CAtomicFile::Write(CByteSource& source, CFileException* pError)
 {
-    if (m_bInPlace ? WriteInPlace(pData, cbData, pError)
-                   : m_fileTemporary.Write(pData, cbData, pError) && m_fileTemporary.Flush(pError))
+    ULONGLONG cbReached;
+    if (m_bInPlace ? WriteInPlace(source, pError)
+                   : WriteFrom(source, m_fileTemporary, pError, &cbReached) && m_fileTemporary.Flush(pError))
         return TRUE;
     pError->m_strFileName = m_strTarget;
     Abort();
     return FALSE;
 }
 
-BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* pError)
+BOOL CAtomicFile::WriteInPlace(CByteSource& source, CFileException* pError)
 {
+    const ULONGLONG cbData = source.GetLength();
     // Not a byte changes before the previous contents are on the disk beside the file. A file damaged by an
     // earlier attempt has them in that attempt's copy already; should that copy be gone, the file's bytes as
     // they are now are all there is to go back to, and it stays as damaged as it was.
@@ -360,13 +395,13 @@ BOOL CAtomicFile::WriteInPlace(const void* pData, DWORD cbData, CFileException* 
     // changed (where the file system allocates on extension: Samba servers and many NAS devices do not).
     // The file is closed here too: a close that fails may have lost what was written.
     ULONGLONG cbRoom = cbPrevious > cbData ? cbPrevious : cbData;
-    DWORD cbReached = 0;
+    ULONGLONG cbReached = 0;
     BOOL bWritten = FALSE;
     if (m_fileTarget.SetLength(cbRoom, pError))
     {
         bLengthChanged = bLengthChanged || cbRoom != cbPrevious;
         m_fileTarget.SeekToBegin();
-        bWritten = m_fileTarget.Write(pData, cbData, pError, &cbReached);
+        bWritten = WriteFrom(source, m_fileTarget, pError, &cbReached);
         cbChanged = cbChanged > cbReached ? cbChanged : cbReached;
         if (bWritten && (bWritten = m_fileTarget.SetLength(cbData, pError)))
         {

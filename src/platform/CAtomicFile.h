@@ -5,7 +5,7 @@
 //
 //   CAtomicFile file;
 //   file.Open(path, &e);      // the target is free to be replaced; the temporary file is created
-//   file.Write(data, n, &e);  // the temporary file holds the new contents, on the disk
+//   file.Write(source, &e);   // the temporary file holds the new contents, on the disk
 //   file.Replace(&e);         // the target has them; may be repeated while another process holds it
 //
 // The replaced file is the same file to everyone: it keeps its owner and permissions, its attributes, its
@@ -33,6 +33,7 @@
 // to every other process until it is moved. Abort, or destruction before a successful Replace, removes it.
 #pragma once
 
+#include "CByteSource.h"
 #include "CFile.h"
 #include "CPreviousCopy.h"
 #include "CTargetFolder.h"
@@ -66,9 +67,15 @@ public:
     // work in the same folder once the file is done with).
     BOOL Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn = NULL,
               CTargetFolder* pFolder = NULL);
-    // Writes the whole new contents and flushes them. On failure the temporary file is removed and the
-    // target is released as it was, unless its previous contents could not be put back (below).
-    BOOL Write(const void* pData, DWORD cbData, CFileException* pError);
+    // Writes the whole new contents, as the source gives them, and flushes them. On failure, the source's
+    // included, the temporary file is removed and the target is released as it was, unless its previous
+    // contents could not be put back (below).
+    BOOL Write(CByteSource& source, CFileException* pError);
+    BOOL Write(const void* pData, DWORD cbData, CFileException* pError)
+    {
+        CMemorySource source(pData, cbData);
+        return Write(source, pError);
+    }
     // Moves the written file over the target. While another process is in the way, the written file is kept
     // for another try (MayReplaceAgain); any other failure removes it, the target as it was. The move may
     // also have been made but not put on the disk (IsReplaced).
@@ -93,7 +100,7 @@ private:
     BOOL CreateTemporary(CFileException* pError);
     void RemoveTemporary();
     void RemoveLeftovers();
-    BOOL WriteInPlace(const void* pData, DWORD cbData, CFileException* pError);
+    BOOL WriteInPlace(CByteSource& source, CFileException* pError);
     BOOL PutBack(ULONGLONG cbChanged);
     BOOL Move();
     BOOL Refuse(DWORD dwError, CFileException* pError);

@@ -1,4 +1,5 @@
 #include "CFile.h"
+#include "CTargetFolder.h"
 #include "FileNames.h"
 #include "MappedRead.h"
 #include "SystemCalls.h"
@@ -247,23 +248,25 @@ BOOL CFile::CloseAndDelete(const wchar_t* pszPath)
     return bMarked || ::DeleteFileW(pszPath);
 }
 
-BOOL CFile::HasContents(const char* pszFileName, const void* pData, DWORD cbData)
+BOOL CFile::OpenToCompare(const CTargetFolder& folder, ULONGLONG cbLength)
 {
-    // A device or a named stream holds no database, whatever it gives when read.
-    wchar_t* pszFull = LongFullPath(pszFileName);
-    const bool bFile = pszFull != NULL && IsFilePath(pszFull);
-    free(pszFull);
-    if (!bFile)
-        return FALSE;
-    HANDLE hFile =
-        sys.CreateFileA(pszFileName, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE hFile = sys.CreateFileW(folder.TargetPath(), GENERIC_READ,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
-    CFile file;
-    file.Attach(hFile, pszFileName);
+    Attach(hFile, DisplayPath(folder.TargetPath()));
+    // A device holds no database, whatever it gives when read; and a file that a link swapped in since the
+    // way was checked could be anyone's.
     LARGE_INTEGER size;
-    if (::GetFileType(hFile) != FILE_TYPE_DISK || !::GetFileSizeEx(hFile, &size) || size.QuadPart != cbData)
+    return ::GetFileType(hFile) == FILE_TYPE_DISK && folder.Holds(hFile) && ::GetFileSizeEx(hFile, &size) &&
+           (ULONGLONG)size.QuadPart == cbLength;
+}
+
+BOOL CFile::HasContents(const CTargetFolder& folder, const void* pData, DWORD cbData)
+{
+    CFile file;
+    if (!file.OpenToCompare(folder, cbData))
         return FALSE;
 
     // Read in small pieces: most targets differ in their first one, and the memory stays small. pData may be

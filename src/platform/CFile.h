@@ -4,6 +4,8 @@
 
 #include "CString.h"
 
+class CTargetFolder;
+
 class CFileException
 {
 public:
@@ -77,10 +79,13 @@ public:
     BOOL CloseAndDelete(const wchar_t* pszPath);
     BOOL IsOpen() const { return m_hFile != INVALID_HANDLE_VALUE; }
 
-    // TRUE when the file exists and holds exactly cbData bytes equal to pData's. It is read while sharing
-    // everything, so that whoever has it open is neither disturbed nor in the way. FALSE too when pData's
-    // bytes could not be read (AfxMappedReadError says so).
-    static BOOL HasContents(const char* pszFileName, const void* pData, DWORD cbData);
+    // Opens the target that the way held leads to, for reading while sharing everything, so that whoever has
+    // it open is neither disturbed nor in the way; FALSE when there is none, it is a device, it is not
+    // cbLength bytes long, or it is not where the way was checked to lead.
+    BOOL OpenToCompare(const CTargetFolder& folder, ULONGLONG cbLength);
+    // TRUE when that target holds exactly cbData bytes equal to pData's (read as OpenToCompare opens it).
+    // FALSE too when pData's bytes could not be read (AfxMappedReadError says so).
+    static BOOL HasContents(const CTargetFolder& folder, const void* pData, DWORD cbData);
 
     HANDLE m_hFile;
     CString m_strFileName;

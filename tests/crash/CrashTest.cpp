@@ -1,7 +1,8 @@
 // The unattended installer killed while it replaces a 64 MiB database with another: whatever the moment,
 // the target holds exactly the old bytes or exactly the new ones, and a temporary file that a killed run
 // leaves behind is gone after the next complete run. Where the database is written in place, a kill may
-// leave it damaged, but only once its previous bytes are whole in a copy beside it.
+// leave it damaged, but only once its previous bytes are whole in a copy beside it. Half of the runs
+// install the same database compressed, decoded as it is written.
 //
 // The database sits on drive H: (tests/scripts/held-volume.sh), which holds a run inside a read or a
 // write of a file that the test names, so that each kill meets the very step it is meant for, however
@@ -115,13 +116,18 @@ protected:
         RemoveTree(folder);
     }
 
-    // The package of one database, and the other at the target.
+    // The packages of one database, stored and compressed, and the other at the target.
     void MakeDatabases(unsigned newSeed, unsigned oldSeed)
     {
         {
             Bytes newBytes = JetDatabase(kDatabaseSize, newSeed);
             newContents = ContentsOf(newBytes);
-            package = MakePackage(dir.path(), ExampleContents(newBytes));
+            PackageContents contents = ExampleContents(newBytes);
+            packages[0] = MakePackage(dir.path(), contents);
+            // Noise, which the generator's frame would carry in stored blocks too: made so at once.
+            contents.database.reset();
+            contents.raw.push_back({"MDZ:129", HandMadeFrame(newBytes)});
+            packages[1] = MakePackage(dir.path(), contents, "Compressed.exe");
         }
         Bytes oldBytes = JetDatabase(kDatabaseSize, oldSeed);
         oldContents = ContentsOf(oldBytes);
@@ -129,7 +135,7 @@ protected:
         RestoreOldDatabase();
     }
 
-    std::string Command() const { return Quote(package) + " /Automation"; }
+    std::string Command() const { return Quote(packages[compressed]) + " /Automation"; }
 
     // Every run names its temporary file anew.
     bool TemporaryExists() const { return !TemporaryFilesOf(target).empty(); }
@@ -202,7 +208,8 @@ protected:
     const std::string folder = std::string(kVolume) + "Tarifs";
     const std::string target = folder + "\\Tarif.mdb";
     const std::string oldCopy = dir / "Old.mdb";
-    std::string package;
+    std::string packages[2];
+    bool compressed = false; // the runs install the compressed package, decoded as it is written
     Contents oldContents, newContents;
     std::mt19937 random;
 };
@@ -220,6 +227,7 @@ TEST_F(Crash, AKilledInstallLeavesTheOldOrTheNewDatabaseAndTheNextRunCleansUp)
         RemoveTemporaryFiles();
         RestoreOldDatabase();
         const int stage = i % 3;
+        compressed = i / 3 % 2 == 1;
         std::string when = "after the move";
         bool killed = true;
         if (stage == 0)
@@ -238,8 +246,8 @@ TEST_F(Crash, AKilledInstallLeavesTheOldOrTheNewDatabaseAndTheNextRunCleansUp)
 
         const std::string left = Describe(ContentsOf(target));
         const bool temporaryLeft = TemporaryExists();
-        printf("run %2d: %s %s: target %s, temporary file %s\n", i + 1, killed ? "killed" : "ended",
-               when.c_str(), left.c_str(), temporaryLeft ? "left" : "absent");
+        printf("run %2d%s: %s %s: target %s, temporary file %s\n", i + 1, compressed ? " (compressed)" : "",
+               killed ? "killed" : "ended", when.c_str(), left.c_str(), temporaryLeft ? "left" : "absent");
         EXPECT_EQ(stage == 2 ? "new" : "old", left) << "run " << i + 1;
         EXPECT_EQ(stage == 1, temporaryLeft) << "run " << i + 1;
     }
@@ -281,6 +289,7 @@ TEST_F(Crash, AKilledWriteInPlaceLeavesTheOldOrTheNewDatabaseOrItsPreviousBytesA
             DeleteFileA(copy.c_str());
         RestoreOldDatabase();
         const bool duringTheWrite = i % 2 == 1;
+        compressed = i / 2 % 2 == 1;
         const uint64_t at = AnyByte();
         ASSERT_TRUE(KillHeld("write", duringTheWrite ? "Tarif.mdb" : "Tarif.mdb.*", at))
             << "run " << i + 1 << " never wrote " << (duringTheWrite ? "the target" : "the copy");
@@ -288,8 +297,9 @@ TEST_F(Crash, AKilledWriteInPlaceLeavesTheOldOrTheNewDatabaseOrItsPreviousBytesA
         const std::string left = Describe(ContentsOf(target));
         const std::vector<std::string> copiesLeft = copies();
         const std::string copy = copiesLeft.empty() ? "none" : Describe(ContentsOf(copiesLeft[0]));
-        printf("run %2d: killed at byte %8llu of the %s: target %s, copy %s\n", i + 1, (unsigned long long)at,
-               duringTheWrite ? "target" : "copy", left.c_str(), copy.c_str());
+        printf("run %2d%s: killed at byte %8llu of the %s: target %s, copy %s\n", i + 1,
+               compressed ? " (compressed)" : "", (unsigned long long)at, duringTheWrite ? "target" : "copy",
+               left.c_str(), copy.c_str());
         if (duringTheWrite)
         {
             EXPECT_TRUE(left != "old" && left != "new") << "run " << i + 1 << " left the target " << left;

@@ -10,7 +10,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <optional>
 
 using namespace qbtest;
 
@@ -718,4 +720,44 @@ TEST_F(InstallFaults, ASharedFolderRunFollowsNoLinkAnotherUserMadeThere)
     EXPECT_TRUE(ListFolder(usersFiles.path()).empty()) << "nothing made or written in the user's files";
     RemoveUnixSymlink(group + "\\PriceList\\CAT-Planted");
     RemoveTree(group);
+}
+
+TEST_F(InstallFaults, ACompressedDatabaseThatDecodesToOtherBytesIsAFailedWrite)
+{
+    // Checked whole at start, then read with one byte changed, as a share might serve it: the decoder
+    // finds out only at the end of the write, which fails as any write does, replaced or in place.
+    PackageContents contents = ExampleContents(payload);
+    contents.compress = true;
+    const std::string whole = MakePackage(dir.path(), contents, "Compressed.exe");
+    Bytes bytes = ReadFileBytes(whole);
+    // The payload is noise: the frame carries it as it is.
+    auto at = std::search(bytes.begin(), bytes.end(), payload.begin() + 4096, payload.begin() + 4160);
+    ASSERT_NE(bytes.end(), at);
+    *at ^= 1;
+    const std::string changed = dir / "Changed.exe";
+    WriteFileBytes(changed, bytes);
+
+    for (bool inPlace : {false, true})
+    {
+        SCOPED_TRACE(inPlace ? "written in place" : "replaced");
+        if (inPlace)
+        {
+            ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
+        }
+        std::optional<ScopedPackageResources> resources(std::in_place, whole);
+        TestDlg dlg;
+        std::string message;
+        int status = RunDialog(dlg, [&](HWND window) {
+            resources.reset();
+            resources.emplace(changed);
+            message = InstallAndAnswer(window);
+            Leave(window);
+        });
+        EXPECT_EQ("Couldn't write file " + target + "\n(" + SystemText(ERROR_INVALID_DATA) +
+                      ")\nThe file has been left as it was.",
+                  message);
+        EXPECT_EQ(1, status);
+        ExpectNothingChanged();
+        EXPECT_TRUE(PreviousCopies(dir).empty());
+    }
 }

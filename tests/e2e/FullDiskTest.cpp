@@ -1,7 +1,8 @@
 // A target on a small volume that fills up during the write: the previous database must survive byte
 // for byte, with no temporary file left, whether someone is there to be told or not, and whether it is
 // replaced or, having a second name, written in place (the volume, as Wine's, Samba's and many NAS
-// devices' do, reserves nothing when a file is extended, so the disk fills in the middle of the write).
+// devices' do, reserves nothing when a file is extended, so the disk fills in the middle of the write),
+// from a stored database or a compressed one.
 #include "Driver.h"
 #include "Packages.h"
 #include "platform/CAtomicFile.h"
@@ -93,9 +94,18 @@ TEST_F(FullDisk, AttendedTheErrorIsShownAndTheDialogStays)
 
 TEST_F(FullDisk, UnattendedIsSilentWithStatus5)
 {
-    EXPECT_EQ(5u, RunToEnd(package, "/Automation"));
-    ExpectOldFileKept();
-    GiveASecondName();
-    EXPECT_EQ(5u, RunToEnd(package, "/Automation")) << "written in place";
-    ExpectOldFileKept();
+    // And the same database compressed, which fills the disk as it is decoded.
+    PackageContents compressed = ExampleContents(JetDatabase(704512, 8));
+    compressed.compress = true;
+    const std::string packages[] = {package, MakePackage(dir.path(), compressed, "Compressed.exe")};
+    for (bool inPlace : {false, true})
+    {
+        if (inPlace)
+            GiveASecondName();
+        for (const std::string& each : packages)
+        {
+            EXPECT_EQ(5u, RunToEnd(each, "/Automation")) << each << (inPlace ? ", written in place" : "");
+            ExpectOldFileKept();
+        }
+    }
 }

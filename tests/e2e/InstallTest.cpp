@@ -194,6 +194,24 @@ TEST_F(Install, ADatabaseAlreadyInPlaceIsLeftAloneWhileTheHostHasItOpen)
     EXPECT_EQ(before, identity()) << "the same file, not written";
     EXPECT_EQ(payload, ReadFileBytes(target));
 
+    // A compressed package knows its database by size and hash, without decoding it: the same bytes are
+    // left alone while held, other bytes of the same size are replaced (here, having a second name, written
+    // in place).
+    PackageContents compressed = ExampleContents(payload);
+    compressed.compress = true;
+    const std::string compressedPackage = MakePackage(dir.path(), compressed, "Compressed.exe");
+    {
+        FileHolder host(target, true);
+        EXPECT_EQ(0u, RunToEnd(compressedPackage, "/Automation"));
+    }
+    EXPECT_EQ(before, identity()) << "the same file, not written";
+    Bytes other = payload;
+    other[payload.size() / 2] ^= 1;
+    WriteFileBytes(target, other);
+    ASSERT_TRUE(CreateHardLinkA((dir / "Other.mdb").c_str(), target.c_str(), nullptr));
+    EXPECT_EQ(0u, RunToEnd(compressedPackage, "/Automation"));
+    EXPECT_EQ(payload, ReadFileBytes(dir / "Other.mdb"));
+
     // Held so that it cannot even be read: as any held file.
     FileHolder host(target);
     EXPECT_EQ(4u, RunToEnd(Example(), "/Automation"));
@@ -376,6 +394,18 @@ TEST_F(Install, AnIncompleteOrDamagedPackageSaysSoAndTouchesNothing)
     PackageContents contents = ExampleContents(payload);
     contents.database.reset();
     std::string good = Example();
+    // A package whose compressed database is the given frame (--raw MDZ:129), beside the stored one or not.
+    const Bytes marker = {'C', 'o', 'm', 'p', 'r', 'e', 's', 's', 'e',
+                          'd', ' ', 'p', 'r', 'i', 'c', 'e', 's'};
+    const Bytes frame = HandMadeFrame(marker);
+    auto Compressed = [&, settings = contents](const Bytes& frame, bool stored,
+                                               const std::string& name = "Compressed.exe") {
+        PackageContents withFrame = settings;
+        if (stored)
+            withFrame.database = payload;
+        withFrame.raw.push_back({"MDZ:129", frame});
+        return MakePackage(dir.path(), withFrame, name);
+    };
     // A damaged package is refused first, before its settings lead anywhere: a damaged country would be
     // refused as another country's, a damaged settings key would find no path and ask for one.
     const struct
@@ -391,6 +421,14 @@ TEST_F(Install, AnIncompleteOrDamagedPackageSaysSoAndTouchesNothing)
         {DamagedCopy(good, Bytes{'Q', 'B', 'I', 1}, 5, "IntegrityByte"), true},
         // The entry's type name in the resource directory ("SUM", counted UTF-16): no entry is found.
         {DamagedCopy(good, Bytes{3, 0, 'S', 0, 'U', 0, 'M', 0}, 6, "IntegrityEntryGone"), true},
+        // Compressed: a damaged frame, and frames whose integrity entry matches but that the generator
+        // never makes: cut short, without the decoded size, with a window beyond 8 MiB, or beside a
+        // stored database.
+        {DamagedCopy(Compressed(HandMadeFrame(marker), false), marker, 3, "FrameByte"), true},
+        {Compressed(Bytes(frame.begin(), frame.end() - 1), false, "CutShort.exe"), true},
+        {Compressed(HandMadeFrame(marker, false), false, "NoSize.exe"), true},
+        {Compressed(HandMadeFrame(marker, true, 24), false, "LargeWindow.exe"), true},
+        {Compressed(frame, true, "BothDatabases.exe"), true},
     };
     for (const auto& [package, damaged] : packages)
     {
@@ -421,6 +459,9 @@ TEST_F(Install, AnIncompleteOrDamagedPackageSaysSoAndTouchesNothing)
     contents.raw.push_back({"SUM:142", Bytes{'Q', 'B', 'I', 0, 0, 0, 0, 0}});
     EXPECT_EQ(0u, RunToEnd(Example(contents), "/Automation"));
     EXPECT_EQ(payload, ReadFileBytes(target));
+    // Any standard frame within the limits installs, not only the generator's own.
+    EXPECT_EQ(0u, RunToEnd(Compressed(frame, false), "/Automation"));
+    EXPECT_EQ(marker, ReadFileBytes(target));
 }
 
 TEST_F(Install, AnEmptyDatabaseGivesAnEmptyFile)

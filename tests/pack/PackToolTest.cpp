@@ -1,6 +1,8 @@
 // The generator as a publisher runs it: the entry each option stores, --show, --raw, the Jet check, and
 // refusals that leave nothing behind.
 #include "PackTestSupport.h"
+#include "Packages.h"
+#include "pack/Compress.h"
 #include "pack/PeImage.h"
 
 #include <gtest/gtest.h>
@@ -185,13 +187,18 @@ TEST_F(PackTool, WarnsOfEachAbsentEntryWhatTheInstallerDoesWithoutIt)
 
 TEST(ExamplePackage, CarriesTheReleaseDatabaseAndSettings)
 {
+    // Compressed, as the release recipe makes it, to less than half of the database.
     const std::string example = ExamplePackage();
-    std::optional<Bytes> payload = ReadEntry(example, L"MDB", 129);
-    ASSERT_TRUE(payload);
-    EXPECT_EQ(payload->size(), 704512u);
-    EXPECT_EQ(std::string(payload->begin(), payload->begin() + 19),
-              std::string("\0\1\0\0Standard Jet DB", 19));
-    EXPECT_TRUE(*payload == qbtest::ReadFileBytes(ExampleDatabase()));
+    EXPECT_FALSE(ReadEntry(example, L"MDB", 129));
+    std::optional<Bytes> frame = ReadEntry(example, L"MDZ", 129);
+    ASSERT_TRUE(frame);
+    EXPECT_LT(frame->size(), 704512u / 2);
+    const DecodedFrame decoded = DecodeFrame(frame->data(), frame->size());
+    EXPECT_TRUE(decoded.complete);
+    const Bytes payload(decoded.bytes.begin(), decoded.bytes.end());
+    EXPECT_EQ(payload.size(), 704512u);
+    EXPECT_EQ(std::string(payload.begin(), payload.begin() + 19), std::string("\0\1\0\0Standard Jet DB", 19));
+    EXPECT_TRUE(payload == qbtest::ReadFileBytes(ExampleDatabase()));
 
     const struct
     {
@@ -220,7 +227,7 @@ TEST_F(PackTool, ShowListsEveryEntryOfTheExamplePackage)
     ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(ExamplePackage())});
     ASSERT_EQ(run.exitCode, 0u) << run.err;
     for (const char* line : {
-             "MDB 129  MDB_DATABASE               704512 bytes  Jet database\r\n",
+             "bytes  Zstandard frame of a Jet database, 704512 bytes decoded\r\n",
              "REG 136  REG_SETTINGS_KEY               86 bytes  "
              "\"SOFTWARE\\Halvero\\dravik\\Bel\\Serveurs\\Bilan\"\r\n",
              "REG 137  REG_PATH_VALUE                 32 bytes  \"CheminBaseTarif\"\r\n",
@@ -229,10 +236,12 @@ TEST_F(PackTool, ShowListsEveryEntryOfTheExamplePackage)
              "\"HKEY_LOCAL_MACHINE\\SOFTWARE\\Halvero\\dravik\\Bel\\\"\r\n",
              "REG 140  REG_TARIFF_DATE                22 bytes  \"2024-01-09\"\r\n",
              "REG 141  REG_COUNTRY_CODE                6 bytes  \"BE\"\r\n",
-             "SUM 142  SUM_INTEGRITY                   8 bytes  version 1, checksum 71FA833C: matches\r\n",
+             "SUM 142  SUM_INTEGRITY                  24 bytes  version 2, checksum ",
+             ", decoded 704512 bytes, XXH64 ",
              "All 7 entries are present.\r\n",
-             // As sha256sum gives it for the sample database of seed 1.
-             "Database SHA-256: 9ff173906ced7e9482d787d89afb2f7e2b96d944cce2846d2784252b22676dc1\r\n",
+             // As sha256sum gives it for the sample database of seed 1, decoded.
+             "Database SHA-256: 57adc99c05ead7362f2b790131d05f2cdc364592414ddcca16ad13c26c2aae4c\r\n",
+             "Database size: 704512 bytes, compressed to ",
              "Authenticode signature: absent\r\n",
          })
         EXPECT_NE(run.out.find(line), std::string::npos) << line << run.out;
@@ -375,6 +384,39 @@ TEST_F(PackTool, AnEmptyDatabaseIsForcedInAsAnEmptyPayload)
     EXPECT_EQ(ReadEntry(package, L"REG", 140), TextBytes(L"2024-01-09"));
 }
 
+TEST_F(PackTool, ShowRefusesTheFramesTheInstallerRefuses)
+{
+    // Each but the last matches its integrity entry, which records what it decodes to: only the frame is
+    // wrong.
+    const Bytes marker = {'p', 'r', 'i', 'c', 'e', 's'};
+    const Bytes frame = qbtest::HandMadeFrame(marker);
+    const struct
+    {
+        const char* what;
+        Bytes frame;
+        bool stored; // beside a stored database, which no integrity entry covers
+        const char* refusal;
+    } cases[] = {
+        {"cut short", Bytes(frame.begin(), frame.end() - 1), false, "cut short, or followed by other bytes"},
+        {"without its size", qbtest::HandMadeFrame(marker, false), false,
+         "does not record the database's size"},
+        {"a 16 MiB window", qbtest::HandMadeFrame(marker, true, 24), false, "window is larger than 8 MiB"},
+        {"beside a stored database", frame, true, "carries two databases"},
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE(c.what);
+        std::vector<std::wstring> args = {L"--raw", L"MDZ:129=" + RawFile("frame.zst", c.frame)};
+        if (c.stored)
+            args.insert(args.end(), {L"--database", Widen(database)});
+        ASSERT_EQ(Pack(args).exitCode, 0u);
+        ToolRun run = RunTool(L"quillbrook-pack", {L"--show", Widen(package)});
+        EXPECT_EQ(run.exitCode, 3u) << run.out;
+        EXPECT_NE(run.err.find(c.refusal), std::string::npos) << run.err;
+        EXPECT_EQ(run.out.find(": matches") != std::string::npos, !c.stored) << run.out;
+    }
+}
+
 TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
 {
     const Bytes previous = {'o', 'l', 'd'};
@@ -446,6 +488,11 @@ TEST_F(PackTool, FailedRunsSayWhyInOneLineAndLeaveNothingBehind)
         {"entry given twice", 2, "already gives",
          stamp({L"--date", L"2024-01-09", L"--raw", L"REG:140=" + db})},
         {"show with more", 2, "takes no other option", {L"--show", out, L"--base", base}},
+        {"compressed beside a raw MDB 129", 2, "already gives",
+         stamp({L"--database", db, L"--compress", L"--raw", L"MDB:129=" + db})},
+        {"compressed beside a raw MDZ 129", 2, "a second database",
+         stamp({L"--database", db, L"--compress", L"--raw", L"MDZ:129=" + db})},
+        {"compressed and stored", 2, "contradicts", stamp({L"--database", db, L"--compress", L"--store"})},
         {"no base", 2, "--base is missing", {L"--out", out, L"--database", db}},
     };
     for (const auto& setting : kRefusedSettings)
@@ -487,7 +534,7 @@ TEST(SampleDatabase, IsTheSameForTheSameSeedAndSize)
     EXPECT_FALSE(a == b);
     EXPECT_EQ(std::string(b.begin(), b.begin() + 19), std::string("\0\1\0\0Standard Jet DB", 19));
     for (size_t page = 3; page < b.size() / 4096; page++)
-        ASSERT_EQ(b[page * 4096], 0x01) << "data page " << page;
+        ASSERT_EQ(b[page * 4096], (page - 2) % 33 == 0 ? 0x04 : 0x01) << "data or index page " << page;
 
     ToolRun odd = RunTool(L"quillbrook-sample-db", {L"--size", L"5000", L"--out", Widen(dir / "c.mdb")});
     EXPECT_EQ(odd.exitCode, 2u);

@@ -217,15 +217,15 @@ TEST(PackageIntegrity, TheEntryMatchesItsEntriesAndNothingElse)
     // and bytes), which the installer and any other checker rely on: nothing present; and a payload "AB",
     // a 4-byte date and an empty country, the others absent.
     const Bytes payload = {'A', 'B'}, date = {'2', 0, 0, 0};
-    PackageEntryView views[7] = {};
+    PackageEntryView views[CHECKED_ENTRY_COUNT] = {};
     EXPECT_EQ(PackageChecksum(views), 0xEBFCCFEEu);
     views[0] = {TRUE, payload.data(), 2};
     views[5] = {TRUE, date.data(), 4};
     views[6] = {TRUE, nullptr, 0};
     EXPECT_EQ(PackageChecksum(views), 0x6D5C9CA4u);
 
-    BYTE entry[INTEGRITY_ENTRY_SIZE];
-    MakeIntegrityEntry(views, entry);
+    BYTE entry[INTEGRITY_ENTRY_V2_SIZE];
+    EXPECT_EQ(MakeIntegrityEntry(views, nullptr, entry), INTEGRITY_ENTRY_SIZE);
     EXPECT_EQ(Bytes(entry, entry + 8), (Bytes{'Q', 'B', 'I', 1, 0xA4, 0x9C, 0x5C, 0x6D}));
 
     auto with = [&](int index, BYTE value) {
@@ -255,5 +255,46 @@ TEST(PackageIntegrity, TheEntryMatchesItsEntriesAndNothingElse)
     views[6].bPresent = FALSE;
     EXPECT_EQ(CheckIntegrityEntry(entry, 8, views), INTEGRITY_MISMATCH)
         << "an empty entry is not an absent one";
+    views[COMPRESSED_PAYLOAD_ENTRY] = {TRUE, payload.data(), 2};
+    views[0].bPresent = FALSE;
+    EXPECT_EQ(CheckIntegrityEntry(entry, 8, views), INTEGRITY_MISMATCH)
+        << "version 1 over a compressed payload";
+    const BYTE placeholder[] = {'Q', 'B', 'I', 0, 0, 0, 0, 0};
+    EXPECT_EQ(CheckIntegrityEntry(placeholder, 8, views), INTEGRITY_MISMATCH)
+        << "unstamped compressed payload";
+}
+
+TEST(PackageIntegrity, VersionTwoCoversTheCompressedPayloadAndWhatItDecodesTo)
+{
+    // Worked out from the layout: version 2, all eight entries (a compressed payload "Z" and a date), then
+    // the decoded size and hash.
+    const Bytes frame = {'Z'}, date = {'2', 0, 0, 0};
+    PackageEntryView views[CHECKED_ENTRY_COUNT] = {};
+    views[5] = {TRUE, date.data(), 4};
+    views[COMPRESSED_PAYLOAD_ENTRY] = {TRUE, frame.data(), 1};
+    const DecodedPayload decoded = {2, 0x0123456789ABCDEFull};
+    BYTE entry[INTEGRITY_ENTRY_V2_SIZE];
+    ASSERT_EQ(MakeIntegrityEntry(views, &decoded, entry), INTEGRITY_ENTRY_V2_SIZE);
+    EXPECT_EQ(Bytes(entry, entry + 8), (Bytes{'Q', 'B', 'I', 2, 0x39, 0xD6, 0xFD, 0x1E}));
+
+    DecodedPayload read = {};
+    EXPECT_EQ(CheckIntegrityEntry(entry, INTEGRITY_ENTRY_V2_SIZE, views, &read), INTEGRITY_MATCHES);
+    EXPECT_EQ(read.cbSize, 2u);
+    EXPECT_EQ(read.ullHash, 0x0123456789ABCDEFull);
+    // The decoded size and hash are covered: a changed byte of either is a damaged package.
+    for (int index : {8, 16, 23})
+    {
+        Bytes changed(entry, entry + INTEGRITY_ENTRY_V2_SIZE);
+        changed[index] ^= 1;
+        EXPECT_EQ(CheckIntegrityEntry(changed.data(), INTEGRITY_ENTRY_V2_SIZE, views), INTEGRITY_MISMATCH)
+            << index;
+    }
+    // A package carrying the database both ways, or stored only, is not what version 2 covers.
+    const Bytes stored = {'A'};
+    views[0] = {TRUE, stored.data(), 1};
+    EXPECT_EQ(CheckIntegrityEntry(entry, INTEGRITY_ENTRY_V2_SIZE, views), INTEGRITY_MISMATCH) << "both";
+    views[COMPRESSED_PAYLOAD_ENTRY].bPresent = FALSE;
+    EXPECT_EQ(CheckIntegrityEntry(entry, INTEGRITY_ENTRY_V2_SIZE, views), INTEGRITY_MISMATCH)
+        << "stored only";
 }
 } // namespace

@@ -44,10 +44,16 @@ wrestool_lists() {
 
 check_pe() { /usr/bin/python3 "$here/check_pe.py" "$@" || fail "pefile finds fault with $1"; }
 
-example_entries=(MDB:129:704512 REG:136:86 REG:137:32 REG:138:4 REG:139:96 REG:140:22 REG:141:6 SUM:142:8)
-example_settings=(--database "$build/example/Pricelist.mdb" --settings-key 'SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan'
-    --path-value CheminBaseTarif --shared-folder 0 --country-key 'HKEY_LOCAL_MACHINE\SOFTWARE\Halvero\dravik\Bel\'
-    --date 2024-01-09 --country BE)
+# The size of a package's compressed database (MDZ 129), as wrestool lists it.
+compressed_size() {
+    wrestool -l "$1" | sed -n "s/.*--type='MDZ' --name=129 .*size=\([0-9]*\)].*/\1/p"
+}
+# The example is compressed, as the release recipe makes it.
+example_settings=(--database "$build/example/Pricelist.mdb" --compress
+    --settings-key 'SOFTWARE\Halvero\dravik\Bel\Serveurs\Bilan' --path-value CheminBaseTarif --shared-folder 0
+    --country-key 'HKEY_LOCAL_MACHINE\SOFTWARE\Halvero\dravik\Bel\' --date 2024-01-09 --country BE)
+example_entries=("MDZ:129:$(compressed_size "$build/example/PricelistSetup.exe")" REG:136:86 REG:137:32 REG:138:4
+    REG:139:96 REG:140:22 REG:141:6 SUM:142:24)
 
 # stamp BASE OUT OPTIONS...: the package made by the native generator, which its Windows build under Wine
 # must make byte for byte the same.
@@ -98,7 +104,7 @@ done
 grep -q "file format pei-i386" <(x86_64-w64-mingw32-objdump -f "$work/Fixture32.exe") ||
     fail "the 32-bit fixture's package is not PE32"
 
-echo "The release script: a 24 MiB package made, checked, signed with a timestamp and verified, without Wine"
+echo "The release script: a 24 MiB package made (compressed), checked, signed with a timestamp and verified, without Wine"
 # The script where it lies in the tree, so that it finds the native generator by itself. With no network
 # here, osslsigncode's own timestamp authority, with a throwaway certificate, stands in for the server that
 # -ts asks. Wine's commands are shadowed by ones that leave a mark.
@@ -127,14 +133,19 @@ release "$work/Signed.exe" --database "$work/Large.mdb" --shared-folder 1 --sett
 [ ! -e "$work/Signed-unsigned.exe" ] && [ ! -e "$work/Signed-signed.exe" ] || fail "the release script left files"
 [ ! -e "$work/wine-used" ] || fail "the release script ran Wine: $(cat "$work/wine-used")"
 objdump_accepts "$work/Signed.exe"
-wrestool_lists "$work/Signed.exe" MDB:129:25165824 REG:138:4
+signed_mdz="MDZ:129:$(compressed_size "$work/Signed.exe")"
+wrestool_lists "$work/Signed.exe" "$signed_mdz" REG:138:4
 key_bytes=$((2 * (${#key} + 1)))
-check_pe "$work/Signed.exe" --signed --entry MDB:129:25165824 --entry "REG:136:$key_bytes" \
-    --entry "REG:137:$key_bytes" --entry REG:138:4 --entry SUM:142:8 --payload "$work/Large.mdb" --made-from "$fixed"
+check_pe "$work/Signed.exe" --signed --entry "$signed_mdz" --entry "REG:136:$key_bytes" \
+    --entry "REG:137:$key_bytes" --entry REG:138:4 --entry SUM:142:24 --payload "$work/Large.mdb" --made-from "$fixed"
 for line in "REG 138  REG_USE_SHARED_FOLDER           4 bytes  1 (set)" \
     "Database SHA-256: $(sha256sum "$work/Large.mdb" | cut -d' ' -f1)" "Authenticode signature: present"; do
     grep -qF "$line" "$work/show.out" || fail "--show of the signed package lacks \"$line\": $(cat "$work/show.out")"
 done
+# Told --store, it stores the database as it is.
+release "$work/Stored.exe" --store --database "$build/example/Pricelist.mdb" --shared-folder 1 >/dev/null ||
+    fail "the release script failed with --store"
+wrestool_lists "$work/Stored.exe" MDB:129:704512 SUM:142:8
 # A package its installer would refuse stops the script at the check, before it is signed.
 ! release "$work/Bad.exe" --shared-folder 1 >/dev/null 2>"$work/release.err" &&
     grep -q "carries no database" "$work/release.err" && [ -z "$(find "$work" -name "Bad*")" ] ||

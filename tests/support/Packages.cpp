@@ -1,5 +1,6 @@
 #include "Packages.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 namespace qbtest
@@ -36,6 +37,32 @@ Bytes JetDatabase(size_t size, unsigned seed)
     return bytes;
 }
 
+Bytes HandMadeFrame(const Bytes& content, bool withSize, int windowLog)
+{
+    // Magic number, then the header: a 4-byte decoded size or none, and a window descriptor.
+    Bytes frame = {0x28,
+                   0xB5,
+                   0x2F,
+                   0xFD,
+                   (unsigned char)(withSize ? 0x80 : 0x00),
+                   (unsigned char)((windowLog - 10) << 3)};
+    for (int i = 0; withSize && i < 4; i++)
+        frame.push_back((unsigned char)(content.size() >> (8 * i)));
+    // Raw blocks of at most 128 KiB (and no more than the window), each with its 3-byte header.
+    const size_t blockMax = std::min<size_t>(128u << 10, size_t(1) << windowLog);
+    size_t at = 0;
+    do
+    {
+        const size_t size = std::min(blockMax, content.size() - at);
+        const uint32_t header = (uint32_t)(size << 3) | (at + size == content.size() ? 1 : 0);
+        frame.insert(frame.end(),
+                     {(unsigned char)header, (unsigned char)(header >> 8), (unsigned char)(header >> 16)});
+        frame.insert(frame.end(), content.begin() + at, content.begin() + at + size);
+        at += size;
+    } while (at < content.size());
+    return frame;
+}
+
 std::string MakePackage(const std::string& folder, const PackageContents& contents, const std::string& name)
 {
     std::string out = folder + "\\" + name;
@@ -49,7 +76,7 @@ std::string MakePackage(const std::string& folder, const PackageContents& conten
     {
         std::string databasePath = out + ".database";
         WriteFileBytes(databasePath, *contents.database);
-        command += " --force --database " + Quote(databasePath);
+        command += " --force --database " + Quote(databasePath) + (contents.compress ? " --compress" : "");
     }
     text("--settings-key", contents.settingsKey);
     text("--path-value", contents.pathValue);

@@ -22,12 +22,17 @@ struct PackageContents
     std::optional<std::string> date;                // REG 140
     std::optional<std::string> country;             // REG 141
     std::vector<std::pair<std::string, Bytes>> raw; // "TYPE:ID" and the bytes stored unchanged
+    bool compress = false;                          // the database as MDZ 129 (--compress)
 };
 
 // The example release: its six settings and the given database.
 PackageContents ExampleContents(const Bytes& database);
 // Database bytes with the Jet signature, then deterministic filler.
 Bytes JetDatabase(size_t size, unsigned seed);
+
+// A Zstandard frame of raw blocks made by hand, so that its header can say what the generator never
+// writes: no decoded size, or a window of 2^windowLog bytes beyond what the installer takes.
+Bytes HandMadeFrame(const Bytes& content, bool withSize = true, int windowLog = 17);
 
 // Stamps a copy of the fixed executable into folder\name and returns its path. Fails the calling test
 // (by exception) when the generator does.

@@ -6,7 +6,7 @@
 
 const char kUsage[] =
     "Usage:\n"
-    "  quillbrook-pack --base Quillbrook.exe --out PricelistSetup.exe [entries] [--force]\n"
+    "  quillbrook-pack --base Quillbrook.exe --out PricelistSetup.exe [entries] [--compress] [--force]\n"
     "  quillbrook-pack --show PACKAGE\n"
     "  quillbrook-pack --help\n"
     "\n"
@@ -14,7 +14,7 @@ const char kUsage[] =
     "and the settings below. An entry whose option is left out is absent from the package.\n"
     "\n"
     "Entries:\n"
-    "  --database FILE        the Jet database the package installs (MDB 129)\n"
+    "  --database FILE        the Jet database the package installs (MDB 129, stored as it is)\n"
     "  --settings-key TEXT    host settings subkey (REG 136)\n"
     "  --path-value TEXT      host value holding the target path, or the CAT- folder (REG 137)\n"
     "  --shared-folder 0|1    install under the common application-data folder (REG 138)\n"
@@ -23,16 +23,23 @@ const char kUsage[] =
     "  --country TEXT         the country the price list is made for (REG 141)\n"
     "  --raw TYPE:ID=FILE     store a file's bytes unchanged as entry TYPE ID (repeatable)\n"
     "\n"
+    "  --compress             store the database compressed instead, as one Zstandard frame\n"
+    "                         (MDZ 129), which the installer decodes as it writes: `zstd -d` of the\n"
+    "                         entry gives the database back. The release recipe's default\n"
+    "  --store                store the database as it is (MDB 129): the default, said aloud\n"
     "  --force                stamp a database that lacks the Jet signature, and settings that\n"
     "                         would be refused (below), with a warning for each setting\n"
     "  --show PACKAGE         the release check: list the entries of a package, decoded, say which\n"
     "                         are absent, whether the package matches its integrity entry, the\n"
-    "                         database's SHA-256, and whether the file carries an Authenticode\n"
-    "                         signature (verifying it is the signing tool's job)\n"
+    "                         database's SHA-256 (decoded, for a compressed one, with both sizes),\n"
+    "                         and whether the file carries an Authenticode signature (verifying it\n"
+    "                         is the signing tool's job)\n"
     "\n"
     "Texts are stored as UTF-16 ending with one NUL; an empty TEXT stores the NUL only. Every package\n"
     "also carries an integrity entry (SUM 142), a checksum of the seven entries above, which the\n"
-    "installer checks; --raw SUM:142=FILE stores other bytes instead. The entries may hold 1 GiB at most.\n"
+    "installer checks, and for a compressed database its decoded size and hash; --raw SUM:142=FILE\n"
+    "stores other bytes instead, and --raw MDZ:129=FILE a ready frame, recorded as it decodes. The\n"
+    "entries may hold 1 GiB at most, and so may the database.\n"
     "\n"
     "Settings that cannot be what was meant are refused: a --date that is not a calendar date\n"
     "written YYYY-MM-DD, a --country that is not two or three letters, a --settings-key that begins\n"
@@ -233,6 +240,24 @@ EntrySource ParseRaw(const std::string& argument)
     return EntrySource{
         std::u16string(type.begin(), type.end()), (uint16_t)id, EntrySource::RawFile, file, false, option};
 }
+// The database goes in as MDZ 129 instead of MDB 129; a package carries one payload, so no --raw may give
+// either beside it.
+void CompressDatabase(Options& options)
+{
+    EntrySource* database = nullptr;
+    for (EntrySource& entry : options.entries)
+        if (entry.kind == EntrySource::Database)
+            database = &entry;
+    if (database == nullptr)
+        return; // a package without a database, warned about as any
+    // A --raw MDB:129 is refused as any entry given twice.
+    for (const EntrySource& entry : options.entries)
+        if (entry.kind == EntrySource::RawFile && entry.id == MDB_DATABASE &&
+            entry.type == kCompressedPayloadType)
+            FailUsage("--compress stores --database as MDZ 129, and " + entry.option +
+                      " would give the package a second database");
+    database->type = kCompressedPayloadType;
+}
 } // namespace
 
 Options ParseOptions(const std::vector<std::string>& args)
@@ -241,6 +266,7 @@ Options ParseOptions(const std::vector<std::string>& args)
     for (const std::string& arg : args)
         if (arg == "--help" || arg == "-h" || arg == "/?")
             return options;
+    const char* storage = nullptr; // --compress or --store, once given
 
     for (size_t i = 0; i < args.size(); i++)
     {
@@ -272,6 +298,13 @@ Options ParseOptions(const std::vector<std::string>& args)
             SetOnce(options.package, arg, value());
         else if (arg == "--force")
             options.force = true;
+        else if (arg == "--compress" || arg == "--store")
+        {
+            if (storage != nullptr && arg != storage)
+                FailUsage(arg + " contradicts " + storage);
+            storage = arg == "--compress" ? "--compress" : "--store";
+            options.compress = arg == "--compress";
+        }
         else if (arg == "--database")
             AddEntry(options, {kPayloadType, MDB_DATABASE, EntrySource::Database, value(), false, arg});
         else if (arg == "--shared-folder")
@@ -291,7 +324,8 @@ Options ParseOptions(const std::vector<std::string>& args)
 
     if (!options.package.empty())
     {
-        if (!options.base.empty() || !options.out.empty() || options.force || !options.entries.empty())
+        if (!options.base.empty() || !options.out.empty() || options.force || storage != nullptr ||
+            !options.entries.empty())
             FailUsage("--show takes no other option");
         options.mode = Options::Mode::Show;
         return options;
@@ -300,6 +334,8 @@ Options ParseOptions(const std::vector<std::string>& args)
         FailUsage("--base is missing: name the fixed Quillbrook.exe (see --help)");
     if (options.out.empty())
         FailUsage("--out is missing: name the package to make (see --help)");
+    if (options.compress)
+        CompressDatabase(options);
     for (const EntrySource& entry : options.entries)
     {
         const std::string problem = SettingProblem(entry);

@@ -38,6 +38,7 @@ struct Options
     std::string out;
     std::string package; // --show
     bool force = false;
+    bool compress = false; // --compress: the database goes in as MDZ 129, one Zstandard frame
     std::vector<EntrySource> entries;
     // Settings that would have been refused but for --force, each said in one line: warned about.
     std::vector<std::string> forced;

@@ -6,6 +6,7 @@
 
 // The installer names its types in 8-bit text; the generator's UTF-16 names must be the same words.
 static_assert(SameTypeName(PACKAGE_PAYLOAD_TYPE, kPayloadType));
+static_assert(SameTypeName(PACKAGE_COMPRESSED_PAYLOAD_TYPE, kCompressedPayloadType));
 static_assert(SameTypeName(PACKAGE_SETTING_TYPE, kSettingType));
 static_assert(SameTypeName(PACKAGE_INTEGRITY_TYPE, kIntegrityType));
 

@@ -28,6 +28,7 @@ struct KnownEntry
 // The payload first, then the settings in id order.
 extern const KnownEntry kKnownEntries[7];
 inline constexpr char16_t kPayloadType[] = u"MDB";
+inline constexpr char16_t kCompressedPayloadType[] = u"MDZ";
 inline constexpr char16_t kSettingType[] = u"REG";
 inline constexpr char16_t kIntegrityType[] = u"SUM";
 

@@ -1,8 +1,10 @@
 #include "pack/Show.h"
+#include "pack/Compress.h"
 #include "pack/PackError.h"
 #include "pack/PackageEntries.h"
 #include "pack/Platform.h"
 #include "pack/Text.h"
+#include "package/CompressedPayload.h"
 #include "package/PackageIds.h"
 #include "package/PackageIntegrity.h"
 
@@ -147,8 +149,8 @@ bool IsIntegrityEntry(const ResourceEntry& entry)
 
 std::string DescribeIntegrity(const std::vector<ResourceEntry>& entries, std::string* refusal)
 {
-    PackageEntryView views[7] = {};
-    for (int i = 0; i < 7; i++)
+    PackageEntryView views[CHECKED_ENTRY_COUNT] = {};
+    for (int i = 0; i < CHECKED_ENTRY_COUNT; i++)
     {
         const std::string type = kCheckedPackageEntries[i].pszType;
         if (const ResourceEntry* entry = Preferred(entries, std::u16string(type.begin(), type.end()),
@@ -166,8 +168,13 @@ std::string DescribeIntegrity(const std::vector<ResourceEntry>& entries, std::st
     }
 
     std::string what = DescribeBytes(integrity->data, integrity->size);
+    DecodedPayload decoded;
     if (integrity->size == INTEGRITY_ENTRY_SIZE && integrity->data[3] == 1)
         what = "version 1, checksum " + Hex(pe::Get32(integrity->data + 4), 8);
+    else if (ReadDecodedPayload(integrity->data, integrity->size, &decoded))
+        what = "version 2, checksum " + Hex(pe::Get32(integrity->data + 4), 8) + ", decoded " +
+               std::to_string(decoded.cbSize) + " bytes, XXH64 " + Hex((uint32_t)(decoded.ullHash >> 32), 8) +
+               Hex((uint32_t)decoded.ullHash, 8);
     switch (CheckIntegrityEntry(integrity->data, integrity->size, views))
     {
     case INTEGRITY_UNSTAMPED:
@@ -179,6 +186,29 @@ std::string DescribeIntegrity(const std::vector<ResourceEntry>& entries, std::st
     }
     *refusal = "is damaged: it does not match its integrity entry (SUM 142), and the installer refuses it";
     return Line(*integrity, name, what + ": does NOT match: the package is damaged");
+}
+
+// A compressed database as the installer checks it before anything else: its frame, then what it holds.
+std::string DescribeFrame(const ResourceEntry& entry, std::string* refusal)
+{
+    const DecodedFrame decoded = DecodeFrame(entry.data, entry.size);
+    const FrameProblem problem = CheckCompressedFrame(entry.data, entry.size, decoded.bytes.size());
+    if (problem != FRAME_USABLE)
+    {
+        *refusal = "has a compressed database that is " + std::string(FrameProblemText(problem)) +
+                   ", and the installer refuses it";
+        return FrameProblemText(problem) + std::string(": the installer refuses it");
+    }
+    if (!decoded.complete)
+    {
+        *refusal = "has a compressed database that does not decode: the installer would fail to write it";
+        return "a Zstandard frame that does not decode: the installer would fail to write it";
+    }
+    return "Zstandard frame of a " +
+           std::string(HasJetSignature(decoded.bytes.data(), decoded.bytes.size())
+                           ? "Jet database"
+                           : "database that is not a Jet database (no 00 01 00 00 \"Standard Jet DB\")") +
+           ", " + std::to_string(decoded.bytes.size()) + " bytes decoded";
 }
 
 // For release notes and download pages: the same before and after signing, and what the customer's
@@ -222,11 +252,12 @@ std::string DescribePackage(const std::string& path, std::string* refusal)
     size_t symbolsAt, symbolsLength;
     file.image().SymbolTable(&symbolsAt, &symbolsLength);
     std::vector<ResourceEntry> entries = file.Entries(kPayloadType);
-    for (const char16_t* type : {kSettingType, kIntegrityType})
+    for (const char16_t* type : {kCompressedPayloadType, kSettingType, kIntegrityType})
         for (const ResourceEntry& entry : file.Entries(type))
             entries.push_back(entry);
 
     std::string report = "Package " + path + "\n";
+    std::string frameRefusal;
     int absent = 0;
     for (const KnownEntry& known : kKnownEntries)
     {
@@ -239,6 +270,14 @@ std::string DescribePackage(const std::string& path, std::string* refusal)
                 found = true;
             }
         }
+        // The database may come compressed instead.
+        if (known.kind == EntryKind::Payload)
+            for (const ResourceEntry& entry : entries)
+                if (entry.type == kCompressedPayloadType && entry.name.empty() && entry.id == known.id)
+                {
+                    report += Line(entry, known.name, DescribeFrame(entry, &frameRefusal));
+                    found = true;
+                }
         if (!found)
         {
             report += Label(known.type, nullptr, known.id) + PadRight(known.name, 23) + "    " +
@@ -250,21 +289,37 @@ std::string DescribePackage(const std::string& path, std::string* refusal)
     report += DescribeIntegrity(entries, &integrityRefusal);
     for (const ResourceEntry& entry : entries)
         if (!entry.name.empty() ||
-            (FindKnownEntry(entry.type, entry.id) == nullptr && !IsIntegrityEntry(entry)))
+            (FindKnownEntry(entry.type, entry.id) == nullptr && !IsIntegrityEntry(entry) &&
+             !(entry.type == kCompressedPayloadType && entry.id == MDB_DATABASE)))
             report += Line(entry, "(not read by the installer)", DescribeBytes(entry.data, entry.size));
 
     report += absent == 0 ? "All 7 entries are present.\n"
                           : std::to_string(absent) + " of the 7 entries " + (absent == 1 ? "is" : "are") +
                                 " absent.\n";
-    // The payload the installer writes: the one it finds first.
+    // The payload the installer writes: the one it finds first; a compressed one as it decodes.
     const ResourceEntry* payload = Preferred(entries, kPayloadType, MDB_DATABASE);
+    const ResourceEntry* compressed = Preferred(entries, kCompressedPayloadType, MDB_DATABASE);
     if (payload != nullptr)
         report += "Database SHA-256: " + Sha256Text(payload->data, payload->size) + "\n";
+    else if (compressed != nullptr)
+    {
+        const DecodedFrame decoded = DecodeFrame(compressed->data, compressed->size);
+        report += "Database SHA-256: " + Sha256Text(decoded.bytes.data(), decoded.bytes.size()) +
+                  (decoded.complete ? "" : " (of what decodes before the frame fails)") + "\n";
+        report += "Database size: " + std::to_string(decoded.bytes.size()) + " bytes, compressed to " +
+                  std::to_string(compressed->size) + " (" + Percent(compressed->size, decoded.bytes.size()) +
+                  ")\n";
+    }
     report += "Authenticode signature: " + DescribeSignature(file.image(), &signatureRefusal) + "\n";
 
-    // One reason, the plainest: no database at all, then the checksum, then the signature's table.
-    *refusal = payload == nullptr ? "carries no database (MDB 129): the installer would report it as "
-                                    "incorrectly generated"
+    // One reason, the plainest: no database at all, or two, or one the installer cannot decode, then the
+    // checksum, then the signature's table.
+    *refusal = payload == nullptr && compressed == nullptr
+                   ? "carries no database (MDB 129): the installer would report it as incorrectly generated"
+               : payload != nullptr && compressed != nullptr
+                   ? "carries two databases, stored (MDB 129) and compressed (MDZ 129), and the installer "
+                     "refuses it"
+               : !frameRefusal.empty()     ? frameRefusal
                : !integrityRefusal.empty() ? integrityRefusal
                                            : signatureRefusal;
     if (!refusal->empty())

@@ -1,4 +1,5 @@
 #include "pack/Stamp.h"
+#include "pack/Compress.h"
 #include "pack/PackError.h"
 #include "pack/PackageEntries.h"
 #include "pack/PeImage.h"
@@ -61,6 +62,8 @@ public:
 
     // Whether --raw gave the integrity entry, instead of the generator computing it.
     bool integrityGiven() const { return integrityGiven_; }
+    // What the compressed database decodes to.
+    const DecodedPayload& decoded() const { return decoded_; }
 
     const std::vector<Resource>& resources() const { return resources_; }
 
@@ -75,14 +78,22 @@ public:
 private:
     void AddIntegrityEntry()
     {
-        PackageEntryView views[7] = {};
-        for (int i = 0; i < 7; i++)
+        PackageEntryView views[CHECKED_ENTRY_COUNT] = {};
+        for (int i = 0; i < CHECKED_ENTRY_COUNT; i++)
             for (const Resource& resource : resources_)
                 if (resource.source->id == kCheckedPackageEntries[i].nID &&
                     SameTypeName(kCheckedPackageEntries[i].pszType, resource.source->type.c_str()))
                     views[i] = {TRUE, resource.data, (DWORD)resource.size};
-        Bytes entry(INTEGRITY_ENTRY_SIZE);
-        MakeIntegrityEntry(views, entry.data());
+        // A compressed database given ready (--raw MDZ:129) is recorded as it decodes, so that its package
+        // matches its entry whatever the frame: the installer's own check of the frame is what refuses it.
+        const PackageEntryView& compressed = views[COMPRESSED_PAYLOAD_ENTRY];
+        if (compressed.bPresent && !decodedKnown_)
+        {
+            const DecodedFrame frame = DecodeFrame((const uint8_t*)compressed.pData, compressed.cbData);
+            decoded_ = {frame.bytes.size(), PayloadHash(frame.bytes.data(), frame.bytes.size())};
+        }
+        Bytes entry(INTEGRITY_ENTRY_V2_SIZE);
+        entry.resize(MakeIntegrityEntry(views, compressed.bPresent ? &decoded_ : NULL, entry.data()));
         Own(kIntegritySource, std::move(entry));
     }
 
@@ -108,6 +119,13 @@ private:
             Fail("the database " + source.value +
                  " is not a Jet database: it does not begin with 00 01 00 00 \"Standard Jet DB\" "
                  "(give --force to stamp it anyway)");
+        if (database && source.type == kCompressedPayloadType)
+        {
+            decoded_ = {view.size(), PayloadHash(view.data(), view.size())};
+            decodedKnown_ = true;
+            Own(source, CompressDatabase(view.data(), view.size()));
+            return;
+        }
         resources_.push_back({&source, view.size() == 0 ? &kNothing : view.data(), view.size()});
     }
 
@@ -116,6 +134,8 @@ private:
     std::vector<Resource> resources_;
     bool integrityGiven_ = false;
     uint64_t total_ = 0;
+    DecodedPayload decoded_ = {}; // what the compressed database decodes to, once known
+    bool decodedKnown_ = false;
 };
 
 // What the installer does differently without an entry the command line left out, in registry mode and
@@ -171,6 +191,9 @@ std::string AbsenceWarnings(const Contents& contents)
         // Without a settings key no registry value is read at all.
         if (absence.id == REG_PATH_VALUE && !shared &&
             contents.Find(kSettingType, REG_SETTINGS_KEY) == nullptr)
+            meaning = nullptr;
+        // A compressed database is a database.
+        if (absence.type == kPayloadType && contents.Find(kCompressedPayloadType, MDB_DATABASE) != nullptr)
             meaning = nullptr;
         if (meaning != nullptr && contents.Find(absence.type, absence.id) == nullptr)
             warnings += "quillbrook-pack: warning: no " + std::string(absence.option) + ": " + meaning + "\n";
@@ -232,6 +255,14 @@ void MakePackage(const Options& options)
         warnings += "quillbrook-pack: warning: " + problem + "; stamped as given (--force)\n";
     WriteErr(warnings + AbsenceWarnings(contents));
     const size_t count = options.entries.size();
-    WriteOut("Made " + out + " with " + std::to_string(count) + (count == 1 ? " entry" : " entries") +
-             (contents.integrityGiven() ? "." : " and their integrity entry.") + "\n");
+    std::string made = "Made " + out + " with " + std::to_string(count) +
+                       (count == 1 ? " entry" : " entries") +
+                       (contents.integrityGiven() ? "." : " and their integrity entry.") + "\n";
+    const Resource* frame = contents.Find(kCompressedPayloadType, MDB_DATABASE);
+    if (options.compress && frame != nullptr)
+    {
+        made += "The database, " + std::to_string(contents.decoded().cbSize) + " bytes, is compressed to " +
+                std::to_string(frame->size) + " (" + Percent(frame->size, contents.decoded().cbSize) + ").\n";
+    }
+    WriteOut(made);
 }

@@ -112,3 +112,9 @@ std::string Hex(uint32_t value, int digits)
         text[i] = kDigits[value & 0xF];
     return text;
 }
+
+std::string Percent(uint64_t part, uint64_t whole)
+{
+    const uint64_t tenths = whole == 0 ? 0 : (part * 1000 + whole / 2) / whole;
+    return std::to_string(tenths / 10) + "." + std::to_string(tenths % 10) + " %";
+}

@@ -17,3 +17,5 @@ std::string ValidUtf8(std::string_view text);
 size_t CharacterCount(std::string_view text);
 // `digits` upper-case hex digits of `value`.
 std::string Hex(uint32_t value, int digits);
+// part as a share of whole, to a tenth of a percent: "12.1 %".
+std::string Percent(uint64_t part, uint64_t whole);

@@ -40,7 +40,7 @@ void Put32(uint8_t* p, uint32_t value)
     Put16(p + 2, value >> 16);
 }
 
-// Text in a Jet 4 row is "compressed": FF FE, then one Latin-1 byte per character.
+// Text in a Jet 4 row is UTF-16: a price list's names are Latin-1 letters, each followed by a zero byte.
 class RowWriter
 {
 public:
@@ -51,7 +51,12 @@ public:
     void U16(uint32_t v) { Put16(here(), v), size_ += 2; }
     void U32(uint32_t v) { Put32(here(), v), size_ += 4; }
     void Bytes(const void* p, size_t n) { std::memcpy(here(), p, n), size_ += n; }
-    void Text(const char* text) { Bytes(text, std::strlen(text)); }
+    void Char(char ch) { U16((uint8_t)ch); }
+    void Text(const char* text)
+    {
+        while (*text != '\0')
+            Char(*text++);
+    }
     void Number(uint32_t n, int minDigits = 1)
     {
         char digits[10];
@@ -60,7 +65,7 @@ public:
             digits[count++] = (char)('0' + n % 10);
         while ((n /= 10) != 0 || count < minDigits);
         while (count > 0)
-            Byte((uint8_t)digits[--count]);
+            Char(digits[--count]);
     }
 
 private:
@@ -81,53 +86,66 @@ const char* const kQualities[] = {
     "\340 m\351taux", "autoperceuse", "renforc\351",        "nylon",
 };
 const char* const kUnits[] = {"pi\350ce", "bo\356te de 100", "sachet de 50", "m\350tre", "kg", "lot de 10"};
+const char* const kSuppliers[] = {"FX", "HB", "KL", "MR", "SP", "WT"};
 
 template <class T, size_t N> const char* Pick(Random& random, T (&words)[N])
 {
     return words[random.Below(N)];
 }
 
-// One row of the price list: fixed columns (article number, price in ten-thousandths, tariff date as
-// an OLE date, discount), then the variable ones (code, description, unit) and their offsets.
+// Rows per data page, and data pages per index page: a price list is written in article order, and its
+// index lists each data page's articles.
+constexpr uint32_t kRowsPerPage = 24;
+constexpr uint32_t kPagesPerIndex = 32;
+constexpr uint32_t kFirstDataPage = 3;
+
+// The articles of a data page: numbered in order, a few numbers left out where articles were withdrawn.
+uint32_t FirstArticle(uint32_t pageNumber)
+{
+    return 100000 + (pageNumber - kFirstDataPage) * (kRowsPerPage + 2);
+}
+
+// One row of the price list: fixed columns (article number, price in ten-thousandths, the list's tariff
+// date as an OLE date, discount), then the variable ones (code, description, unit) and their offsets. A
+// list is priced in cents, dated once, and discounted in steps of 5 %.
 size_t MakeRow(Random& random, uint32_t article, uint8_t* row)
 {
     RowWriter w(row);
     w.U16(7);
     w.U32(article);
-    const uint64_t price = (uint64_t)(random.Below(999999) + 1) * 100;
+    const uint64_t price = (uint64_t)(random.Below(random.Below(4) == 0 ? 99999 : 2999) + 5) * 100;
     w.U32((uint32_t)price);
     w.U32((uint32_t)(price >> 32));
-    const double date = 45000.0 + random.Below(400) + random.Below(86400) / 86400.0;
+    const double date = 45300.0; // 2024-01-09
     w.Bytes(&date, sizeof date);
-    w.U16(random.Below(3000));
+    w.U16(500 * random.Below(7));
 
+    const char* article_name = Pick(random, kArticles);
+    const char* quality = Pick(random, kQualities);
     size_t offsets[4];
     offsets[0] = w.size();
-    w.Byte((uint8_t)('A' + random.Below(26)));
-    w.Byte((uint8_t)('A' + random.Below(26)));
-    w.Byte('-');
+    w.Text(kSuppliers[article % (sizeof kSuppliers / sizeof *kSuppliers)]);
+    w.Char('-');
     w.Number(article, 7);
 
     offsets[1] = w.size();
-    w.Byte(0xFF), w.Byte(0xFE);
-    w.Text(Pick(random, kArticles));
-    w.Byte(' ');
-    w.Text(Pick(random, kQualities));
+    w.Text(article_name);
+    w.Char(' ');
+    w.Text(quality);
     switch (random.Below(3))
     {
     case 0:
-        w.Text(" M"), w.Number(random.Below(20) + 3);
+        w.Text(" M"), w.Number(2 * random.Below(10) + 4);
         break;
     case 1:
-        w.Byte(' '), w.Number(random.Below(12) + 2), w.Byte('x'), w.Number(random.Below(120) + 10);
+        w.Char(' '), w.Number(random.Below(6) + 3), w.Char('x'), w.Number(10 * random.Below(12) + 10);
         break;
     default:
-        w.Text(" \330"), w.Number(random.Below(60) + 4), w.Text(" mm");
+        w.Text(" \330"), w.Number(2 * random.Below(20) + 4), w.Text(" mm");
         break;
     }
 
     offsets[2] = w.size();
-    w.Byte(0xFF), w.Byte(0xFE);
     w.Text(Pick(random, kUnits));
     offsets[3] = w.size();
 
@@ -182,7 +200,7 @@ void MakeTableDefinition(uint8_t* page)
     }
 }
 
-// Rows from the end of the page down, their offsets from the header up, the free space between.
+// Rows from the end of the page down, their offsets from the header up, the free space between (zeros).
 void MakeDataPage(Random& random, uint32_t pageNumber, uint8_t* page)
 {
     page[0] = 0x01;
@@ -190,10 +208,13 @@ void MakeDataPage(Random& random, uint32_t pageNumber, uint8_t* page)
     Put32(page + 4, 2); // the table definition's page
     uint32_t rows = 0;
     size_t top = kJetPageSize;
-    uint8_t row[160];
-    for (;;)
+    uint8_t row[256];
+    const uint32_t first = FirstArticle(pageNumber);
+    for (uint32_t article = first; rows < kRowsPerPage; article++)
     {
-        const size_t size = MakeRow(random, pageNumber * 64 + rows, row);
+        if (random.Below(13) == 0)
+            continue; // withdrawn
+        const size_t size = MakeRow(random, article, row);
         if (0x0E + 2 * (rows + 1) + size > top)
             break;
         top -= size;
@@ -203,6 +224,32 @@ void MakeDataPage(Random& random, uint32_t pageNumber, uint8_t* page)
     }
     Put16(page + 2, (uint32_t)(top - (0x0E + 2 * rows)));
     Put16(page + 0x0C, rows);
+}
+
+// An index leaf over the article numbers of the data pages before it: each entry the key (flagged,
+// big-endian, as Jet sorts them), then the data page and row it leads to.
+void MakeIndexPage(uint32_t pageNumber, uint8_t* page)
+{
+    page[0] = 0x04;
+    page[1] = 0x01;
+    Put32(page + 4, 2);
+    uint8_t* p = page + 0x1E0;
+    uint32_t entries = 0;
+    for (uint32_t data = pageNumber - kPagesPerIndex; data < pageNumber; data++)
+        for (uint32_t row = 0; row < kRowsPerPage && p + 9 <= page + kJetPageSize; row++, entries++, p += 9)
+        {
+            const uint32_t key = FirstArticle(data) + row;
+            p[0] = 0x7F;
+            p[1] = (uint8_t)(key >> 24) ^ 0x80;
+            p[2] = (uint8_t)(key >> 16);
+            p[3] = (uint8_t)(key >> 8);
+            p[4] = (uint8_t)key;
+            p[5] = (uint8_t)(data >> 16);
+            p[6] = (uint8_t)(data >> 8);
+            p[7] = (uint8_t)data;
+            p[8] = (uint8_t)row;
+        }
+    Put16(page + 0x0C, entries);
 }
 } // namespace
 
@@ -216,6 +263,8 @@ void MakeSamplePage(uint32_t seed, uint32_t pageNumber, uint32_t pageCount, uint
         MakeUsageMap(pageCount, page);
     else if (pageNumber == 2)
         MakeTableDefinition(page);
+    else if ((pageNumber - kFirstDataPage + 1) % (kPagesPerIndex + 1) == 0)
+        MakeIndexPage(pageNumber, page);
     else
         MakeDataPage(random, pageNumber, page);
 }

@@ -1,0 +1,170 @@
+#include "CByteSource.h"
+#include "CFile.h"
+#include "MappedRead.h"
+
+#include <stdlib.h>
+
+#define ZSTD_STATIC_LINKING_ONLY
+#include <zstd.h>
+#include <zstd_errors.h>
+#define XXH_STATIC_LINKING_ONLY
+#include <xxhash.h>
+
+namespace
+{
+// Each decoded piece is one write. Large enough that a write's cost is the bytes, not the call; small
+// enough that it adds little to the decoder's own window.
+const DWORD kDecodedPiece = 1u << 20;
+// Files are hashed in the pieces CFile::HasContents compares in.
+const DWORD kHashedPiece = 64u << 10;
+} // namespace
+
+void CMemorySource::Attach(const void* pData, DWORD cbData)
+{
+    m_pbData = (const BYTE*)pData;
+    m_cbLength = cbData;
+    m_bGiven = FALSE;
+}
+
+BOOL CMemorySource::Rewind(DWORD*)
+{
+    m_bGiven = FALSE;
+    return TRUE;
+}
+
+BOOL CMemorySource::Next(const BYTE** ppb, DWORD* pcb, DWORD*)
+{
+    // The writer cuts it into the pieces it writes.
+    *ppb = m_pbData;
+    *pcb = m_bGiven ? 0 : (DWORD)m_cbLength;
+    m_bGiven = TRUE;
+    return TRUE;
+}
+
+BOOL CMemorySource::IsHeldBy(const CTargetFolder& folder)
+{
+    return CFile::HasContents(folder, m_pbData, (DWORD)m_cbLength);
+}
+
+CZstdSource::~CZstdSource()
+{
+    Free();
+}
+
+void CZstdSource::Free()
+{
+    ZSTD_freeDStream((ZSTD_DStream*)m_pDecoder);
+    m_pDecoder = NULL;
+    XXH64_freeState((XXH64_state_t*)m_pState);
+    m_pState = NULL;
+    free(m_pbBuffer);
+    m_pbBuffer = NULL;
+}
+
+void CZstdSource::Attach(const void* pFrame, DWORD cbFrame, ULONGLONG cbDecoded, ULONGLONG ullHash,
+                         int nWindowLogMax)
+{
+    m_nWindowLogMax = nWindowLogMax;
+    Free();
+    m_pbFrame = (const BYTE*)pFrame;
+    m_cbFrame = cbFrame;
+    m_cbLength = cbDecoded;
+    m_ullHash = ullHash;
+}
+
+BOOL CZstdSource::Rewind(DWORD* pdwError)
+{
+    if (m_pDecoder == NULL)
+    {
+        m_pDecoder = ZSTD_createDStream();
+        m_pState = XXH64_createState();
+        m_pbBuffer = (BYTE*)malloc(kDecodedPiece);
+    }
+    // The window is bounded here too, so that no frame can make the decoder take more memory than its
+    // caller let through.
+    ZSTD_DStream* pDecoder = (ZSTD_DStream*)m_pDecoder;
+    if (pDecoder == NULL || m_pState == NULL || m_pbBuffer == NULL ||
+        ZSTD_isError(ZSTD_DCtx_reset(pDecoder, ZSTD_reset_session_and_parameters)) ||
+        ZSTD_isError(ZSTD_DCtx_setParameter(pDecoder, ZSTD_d_windowLogMax, m_nWindowLogMax)))
+    {
+        Free();
+        *pdwError = ERROR_NOT_ENOUGH_MEMORY;
+        return FALSE;
+    }
+    XXH64_reset((XXH64_state_t*)m_pState, 0);
+    m_cbFrameRead = 0;
+    m_cbDecoded = 0;
+    m_bEnded = FALSE;
+    return TRUE;
+}
+
+BOOL CZstdSource::Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError)
+{
+    *ppb = m_pbBuffer;
+    *pcb = 0;
+    ZSTD_outBuffer output = {m_pbBuffer, kDecodedPiece, 0};
+    ZSTD_inBuffer input = {m_pbFrame, m_cbFrame, m_cbFrameRead};
+    // Until the piece is full or the frame ends: the decoder may give less than it could at a block's end.
+    // The frame is read from the package's mapped image, which a dropped share cannot page in: the decoder
+    // is then left where it stood, and only freed.
+    size_t cbHint = 1;
+    const BOOL bRead = AfxReadMapped(m_pbFrame, m_cbFrame, [&] {
+        while (!m_bEnded && !ZSTD_isError(cbHint) && cbHint != 0 && output.pos < output.size)
+        {
+            cbHint = ZSTD_decompressStream((ZSTD_DStream*)m_pDecoder, &output, &input);
+            // A frame cut short: the decoder waits for bytes that will never come.
+            if (!ZSTD_isError(cbHint) && cbHint != 0 && input.pos == input.size && output.pos < output.size)
+                break;
+        }
+    });
+    if (!bRead || ZSTD_isError(cbHint))
+    {
+        *pdwError = !bRead                                                      ? AfxMappedReadError()
+                    : ZSTD_getErrorCode(cbHint) == ZSTD_error_memory_allocation ? ERROR_NOT_ENOUGH_MEMORY
+                                                                                : ERROR_INVALID_DATA;
+        Free();
+        return FALSE;
+    }
+    m_bEnded = m_bEnded || cbHint == 0;
+    m_cbFrameRead = (DWORD)input.pos;
+    m_cbDecoded += output.pos;
+    XXH64_update((XXH64_state_t*)m_pState, m_pbBuffer, output.pos);
+    // Whatever decodes to another length or other bytes than the package recorded is not its database.
+    const bool bOver = m_cbDecoded > m_cbLength || (output.pos == 0 && !m_bEnded);
+    const bool bWrongAtEnd = m_bEnded && (m_cbDecoded != m_cbLength || input.pos != input.size ||
+                                          XXH64_digest((XXH64_state_t*)m_pState) != m_ullHash);
+    if (bOver || bWrongAtEnd)
+    {
+        *pdwError = ERROR_INVALID_DATA;
+        return FALSE;
+    }
+    *pcb = (DWORD)output.pos;
+    return TRUE;
+}
+
+BOOL CZstdSource::IsHeldBy(const CTargetFolder& folder)
+{
+    CFile file;
+    if (!file.OpenToCompare(folder, m_cbLength))
+        return FALSE;
+    XXH64_state_t* pState = XXH64_createState();
+    BYTE* pBuffer = (BYTE*)malloc(kHashedPiece);
+    BOOL bSame = FALSE;
+    if (pState != NULL && pBuffer != NULL)
+    {
+        XXH64_reset(pState, 0);
+        ULONGLONG cbLeft = m_cbLength;
+        CFileException error;
+        DWORD cbRead = 0;
+        while (cbLeft > 0 && file.Read(pBuffer, kHashedPiece, &cbRead, &error) && cbRead != 0 &&
+               cbRead <= cbLeft)
+        {
+            XXH64_update(pState, pBuffer, cbRead);
+            cbLeft -= cbRead;
+        }
+        bSame = cbLeft == 0 && XXH64_digest(pState) == m_ullHash;
+    }
+    free(pBuffer);
+    XXH64_freeState(pState);
+    return bSame;
+}
