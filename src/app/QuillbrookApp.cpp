@@ -15,29 +15,6 @@ END_MESSAGE_MAP()
 
 namespace
 {
-// The framework's switches, and "/Log" or "/Log=<file>" (any letter case, "-" for "/") for a log of the
-// run, as the installers deployment teams know write one when asked.
-class CQuillbrookCommandLineInfo : public CCommandLineInfo
-{
-public:
-    CQuillbrookCommandLineInfo() : m_bLog(FALSE) {}
-
-    void ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast) override
-    {
-        // The C runtime's comparison folds ASCII letters only, whatever the user's locale.
-        if (bFlag && _strnicmp(pszParam, "Log", 3) == 0 && (pszParam[3] == '\0' || pszParam[3] == '='))
-        {
-            m_bLog = TRUE;
-            m_strLogFile = pszParam[3] == '=' ? pszParam + 4 : "";
-            return;
-        }
-        CCommandLineInfo::ParseParam(pszParam, bFlag, bLast);
-    }
-
-    BOOL m_bLog;
-    CString m_strLogFile; // empty: <temporary folder>\<application title>.log
-};
-
 // The executable's file version, as its version resource gives it.
 CString FileVersion()
 {
@@ -95,7 +72,7 @@ BOOL CQuillbrookApp::InitInstance()
     AfxEnableControlContainer();
 
     // The command line first, so that a log asked for sees where the target path comes from.
-    CQuillbrookCommandLineInfo cmdInfo;
+    CCommandLineInfo cmdInfo;
     ParseCommandLine(cmdInfo);
     if (cmdInfo.m_bLog)
         StartLog(cmdInfo.m_strLogFile, m_strAppName, cmdInfo.m_bRunAutomated);

@@ -1,12 +1,13 @@
-// The parsed command line. Only the automation switch is recognised; every other argument is ignored.
+// The parsed command line: the automation switch, and "/Log" or "/Log=<file>" for a log of the run, as the
+// installers deployment teams know write one when asked. Every other argument is ignored.
 #pragma once
 
-#include <windows.h>
+#include "CString.h"
 
 class CCommandLineInfo
 {
 public:
-    CCommandLineInfo() : m_bRunAutomated(FALSE) {}
+    CCommandLineInfo() : m_bRunAutomated(FALSE), m_bLog(FALSE) {}
     virtual ~CCommandLineInfo() {}
 
     // Called for each argument after the program's name. bFlag tells that the argument began with "/" or
@@ -14,6 +15,8 @@ public:
     virtual void ParseParam(const char* pszParam, BOOL bFlag, BOOL bLast);
 
     BOOL m_bRunAutomated;
+    BOOL m_bLog;
+    CString m_strLogFile; // empty: <temporary folder>\<application title>.log
 };
 
 // Feeds argv[1..argc-1] to rCmdInfo.ParseParam; CWinApp::ParseCommandLine passes the process's own.
