@@ -184,7 +184,7 @@ BOOL CQuillbrookDlg::OnInitDialog()
         m_btnInstall.ShowWindow(SW_HIDE);
     else
         m_btnBrowse.ShowWindow(SW_HIDE);
-    FitPicturesToWidth();
+    FitPicturesToDisplayScale();
     if (m_pszTargetProblem != NULL)
         PostMessage(WM_SAY_TARGET_UNUSABLE, 0, 0);
     return FALSE;

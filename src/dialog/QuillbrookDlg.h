@@ -38,7 +38,7 @@ protected:
     BOOL m_bPackageDamaged;         // the package failed its integrity check: nothing of it is followed
     int m_bUseSharedFolder;         // nonzero: the path is composed under the common application-data folder
     HICON m_hIcon;                  // loaded when the window first shows it
-    CBitmap m_bmpPictures[2];       // the banner and the rule, redrawn when the display is not at 96 dpi
+    CBitmap m_bmpPictures[2];       // the banner and the rule, redrawn at the display's scale
     CTargetState m_target;          // what the attempts have left of the target
 
     void DoDataExchange(CDataExchange* pDX) override;
@@ -70,9 +70,9 @@ protected:
     BOOL FailWrite(const CAtomicFile& file, const CFileException& error);
     void SetRunOutcome(InstallOutcome outcome);
     void EndWith(InstallOutcome outcome);
-    // Redraws the banner and the rule at the dialog's width when the system font has made it wider or
-    // narrower than they are (WindowChrome.cpp).
-    void FitPicturesToWidth();
+    // Redraws the banner and the rule at the dialog's width where the display's scale, through the system
+    // font, has made the dialog wider or narrower than they are (DisplayScaling.cpp).
+    void FitPicturesToDisplayScale();
     afx_msg void OnSysCommand(UINT nID, LPARAM lParam);
     afx_msg void OnPaint();
     afx_msg HCURSOR OnQueryDragIcon();
