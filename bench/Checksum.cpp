@@ -1,7 +1,7 @@
 // How fast the installer checksums a payload: Crc32c (the crc32 instruction where the processor has it)
 // and its portable fallback over 256 MiB, the largest payload the benchmark installs, best of five runs.
 // The whole 256 MiB install takes about 250 ms; the check should add no more than a tenth of that.
-#include "package/PackageIntegrity.h"
+#include "package/IntegrityEntry.h"
 
 #include <windows.h>
 

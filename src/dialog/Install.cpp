@@ -4,6 +4,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "package/CompressedPayload.h"
 #include "package/PackageIds.h"
+#include "package/PackageIntegrity.h"
 #include "package/PackageResources.h"
 #include "platform/CAtomicFile.h"
 #include "platform/FileNames.h"

@@ -2,6 +2,7 @@
 #include "dialog/QuillbrookDlg.h"
 #include "dialog/Outcome.h"
 #include "package/PackageIds.h"
+#include "package/PackageIntegrity.h"
 #include "package/PackageResources.h"
 #include "platform/MappedRead.h"
 #include "platform/RedirectionGuard.h"

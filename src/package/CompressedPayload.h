@@ -1,7 +1,7 @@
 // A compressed payload ("MDZ" 129): the database as one standard Zstandard frame, made for a small decoder
 // that writes it out as it decodes. The generator makes it so, and the installer refuses any other frame
 // before it touches anything, as it refuses a damaged package; `zstd -d` gives the database back.
-// Shared by the installer and the generator, in the plain style of PackageIntegrity.h.
+// Shared by the installer and the generator, in the plain style of IntegrityEntry.h.
 #pragma once
 
 #include <windows.h>

@@ -22,6 +22,6 @@ constexpr UINT REG_TARIFF_DATE = 140;       // the price list's creation date, s
 constexpr UINT REG_COUNTRY_CODE = 141;      // the country the price list is made for
 
 // The integrity entry: a checksum of the payload and the six settings, and what a compressed payload
-// decodes to (package/PackageIntegrity.h).
+// decodes to (package/IntegrityEntry.h).
 constexpr char PACKAGE_INTEGRITY_TYPE[] = "SUM";
 constexpr UINT SUM_INTEGRITY = 142; // the integrity entry: checksum of the payload and the six settings

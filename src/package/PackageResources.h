@@ -3,8 +3,6 @@
 // address and size for an entry.
 #pragma once
 
-#include "package/PackageIntegrity.h"
-
 #include <windows.h>
 
 enum PackageEntryLookup
@@ -15,13 +13,3 @@ enum PackageEntryLookup
 };
 
 PackageEntryLookup LookUpPackageEntry(const char* pszType, UINT nID, const BYTE** ppData, DWORD* pcbSize);
-
-// FALSE when the package's integrity entry says that its payload or its settings are not what the
-// generator stamped, or when the entry itself is missing or damaged. A package stamped by a tool that
-// does not know the entry (it still carries the fixed executable's placeholder) counts as intact;
-// *pbStamped (when given) tells it from one that matches its entry.
-BOOL IsPackageIntact(BOOL* pbStamped = NULL);
-
-// What the package's compressed payload decodes to, as its integrity entry records it; FALSE when the
-// package carries no version-2 entry. The entry was checked with the package (IsPackageIntact).
-BOOL LoadDecodedPayload(DecodedPayload* pDecoded);

@@ -1,5 +1,5 @@
 // The installer's own loaders (package/PackageLoaders.cpp) on packages the generator stamped, and the
-// integrity check (package/PackageIntegrity.cpp) that both share. They read
+// integrity entry (package/IntegrityEntry.cpp) that both share. They read
 // the running module's resources through the system-call table; here the table hands them a package
 // loaded as data instead, so they see what a real package carries, including the padding after each
 // entry, which a loader reading past an entry's end would take for text.

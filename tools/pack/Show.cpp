@@ -6,7 +6,7 @@
 #include "pack/Text.h"
 #include "package/CompressedPayload.h"
 #include "package/PackageIds.h"
-#include "package/PackageIntegrity.h"
+#include "package/IntegrityEntry.h"
 
 namespace
 {

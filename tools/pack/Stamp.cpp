@@ -7,7 +7,7 @@
 #include "pack/ResourceTree.h"
 #include "pack/Text.h"
 #include "package/PackageIds.h"
-#include "package/PackageIntegrity.h"
+#include "package/IntegrityEntry.h"
 
 #include <memory>
 

@@ -1,5 +1,5 @@
 // The few Windows types that the installer's shared package headers name (package/PackageIds.h,
-// package/PackageIntegrity.h, package/CompressedPayload.h), as Windows defines them, for the generator's
+// package/IntegrityEntry.h, package/CompressedPayload.h), as Windows defines them, for the generator's
 // build on other systems. Anything more of Windows there is a mistake, and fails to compile.
 #pragma once
 
