@@ -1,6 +1,7 @@
 #include "CAtomicFile.h"
 #include "FileIdentity.h"
 #include "FileNames.h"
+#include "Leftovers.h"
 #include "RedirectionGuard.h"
 #include "RunLog.h"
 #include "RunningAccount.h"
@@ -79,62 +80,6 @@ DWORD LastErrorOr(DWORD dwFallback)
     return dwError != ERROR_SUCCESS ? dwError : dwFallback;
 }
 
-// Removes what a killed run left, when nobody holds it any more: opened first with no sharing, so that a
-// file another run is writing, or has just written and is about to move, stays. The name itself is opened,
-// never what a link of that name leads to, and only a plain file of ours goes: in a folder others may write
-// (the system account's temporary folder is one), anyone could plant a link under such a name to have a
-// privileged run delete the file it leads to. A folder or a junction opens too, to be seen for what it is;
-// whatever stays is said.
-void RemoveIfUnheld(const wchar_t* pszPath)
-{
-    HANDLE hFile =
-        sys.CreateFileW(pszPath, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0, NULL, OPEN_EXISTING,
-                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
-    if (hFile == INVALID_HANDLE_VALUE)
-    {
-        const DWORD dwError = ::GetLastError();
-        if (dwError != ERROR_FILE_NOT_FOUND && dwError != ERROR_PATH_NOT_FOUND)
-            AfxLog("%s: left alone (%s)", (const char*)DisplayPath(pszPath),
-                   (const char*)AfxErrorText(dwError));
-        return;
-    }
-    FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (AfxIsOwnPlainFile(hFile))
-        sys.SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition, sizeof disposition);
-    else
-        AfxLog("%s: not a file this program made, left alone", (const char*)DisplayPath(pszPath));
-    sys.CloseHandle(hFile);
-}
-// Leftovers of killed runs beside pszPath: <name>.<unique>.installing (temporary files, and copies of the
-// previous contents cut short), and <name>.installing of older versions.
-void RemoveLeftoversBeside(const wchar_t* pszPath)
-{
-    const wchar_t* pszName = wcsrchr(pszPath, L'\\') + 1;
-    const size_t cchFolder = (size_t)(pszName - pszPath);
-    const size_t cchPath = wcslen(pszPath);
-    wchar_t* pszFound = AllocPath(cchPath + ARRAYSIZE(kTemporarySuffix) + MAX_PATH);
-
-    memcpy(pszFound, pszPath, cchPath * sizeof(wchar_t));
-    wcscpy(pszFound + cchPath, kTemporarySuffix);
-    RemoveIfUnheld(pszFound);
-
-    wcscpy(pszFound + cchFolder + NameKeptBeside(pszName), L".*");
-    WIN32_FIND_DATAW found;
-    HANDLE hFind = ::FindFirstFileW(pszFound, &found);
-    if (hFind != INVALID_HANDLE_VALUE)
-    {
-        do
-        {
-            if (IsNameBeside(pszName, kTemporarySuffix, found.cFileName))
-            {
-                wcscpy(pszFound + cchFolder, found.cFileName);
-                RemoveIfUnheld(pszFound);
-            }
-        } while (::FindNextFileW(hFind, &found));
-        ::FindClose(hFind);
-    }
-    free(pszFound);
-}
 } // namespace
 
 BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wchar_t* pszDamagedKeptIn,
@@ -202,7 +147,7 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wcha
     }
 
     // Beside the file that is written, whichever way.
-    RemoveLeftovers();
+    AfxRemoveLeftovers(m_pszFinal);
     if (pszInPlaceBecause != NULL)
         return InPlaceBecause(pszInPlaceBecause);
     if (!CreateTemporary(pError))
@@ -337,17 +282,6 @@ void CAtomicFile::RemoveTemporary()
     m_fileTemporary.CloseAndDelete(m_pszTemporary);
     free(m_pszTemporary);
     m_pszTemporary = NULL;
-}
-
-void CAtomicFile::RemoveLeftovers()
-{
-    RemoveLeftoversBeside(m_pszFinal);
-    // A copy of the previous contents may have been begun in the user's temporary folder.
-    if (wchar_t* pszInTemp = InTemporaryFolder(m_pszFinal))
-    {
-        RemoveLeftoversBeside(pszInTemp);
-        free(pszInTemp);
-    }
 }
 
 BOOL CAtomicFile::Write(CByteSource& source, CFileException* pError)

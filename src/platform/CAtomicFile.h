@@ -24,7 +24,7 @@
 //
 // The files it makes beside the target are made for the running account alone until they have the
 // target's permissions (the copy of the previous contents keeps to it), and what a killed run left is
-// removed only when it is plainly a file of ours (RunningAccount.h).
+// removed only when it is plainly a file of ours (Leftovers.h).
 //
 // From Open to Replace the target is held open exclusively, so that no other process takes it while the
 // new contents are written. Only between the end of Write and the move can another process open it;
@@ -99,7 +99,6 @@ private:
     BOOL RefuseUnlessHeld(HANDLE hFile, const char* pszWhat, CFileException* pError);
     BOOL CreateTemporary(CFileException* pError);
     void RemoveTemporary();
-    void RemoveLeftovers();
     BOOL WriteInPlace(CByteSource& source, CFileException* pError);
     BOOL PutBack(ULONGLONG cbChanged);
     BOOL Move();

@@ -1,5 +1,6 @@
 #include "CPreviousCopy.h"
 #include "FileNames.h"
+#include "Leftovers.h"
 #include "RunLog.h"
 #include "RunningAccount.h"
 #include "SystemCalls.h"

@@ -27,10 +27,6 @@ bool IsSamePath(const wchar_t* psz1, const wchar_t* psz2);
 // NUL, COM1 and the like in any folder, or a named stream (base.mdb:x).
 bool IsFilePath(const wchar_t* pszFull);
 
-// What the names of files still being made end with, after their 16 hex digits: every run removes those
-// that nobody holds any more beside the file they were for.
-constexpr wchar_t kTemporarySuffix[] = L".installing";
-
 // Creates a new file named <pszPath>.<16 hex digits><pszSuffix>, beside pszPath (a full path, whose file
 // name is cut short enough for the whole name to fit in 255 characters), as CreateFileW would with the
 // same access, sharing, security and attributes. *ppszCreated receives its path (free with free()).

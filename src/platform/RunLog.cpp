@@ -1,5 +1,6 @@
 #include "RunLog.h"
 #include "FileNames.h"
+#include "Leftovers.h"
 #include "RunningAccount.h"
 #include "SystemCalls.h"
 

@@ -117,20 +117,10 @@ BOOL AfxIsElevatedOrSystem()
     return bSystem;
 }
 
-BOOL AfxIsOwnPlainFile(HANDLE hFile)
+BOOL AfxIsOwnedByRunningAccount(HANDLE hObject)
 {
-    BY_HANDLE_FILE_INFORMATION info;
-    if (!sys.GetFileInformationByHandle(hFile, &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) ||
-        info.nNumberOfLinks != 1)
-        return FALSE;
-    // Where the file system keeps no owners (FAT, exFAT), a file is anyone's, and no link can be planted.
-    DWORD dwVolumeFlags = 0;
-    if (::GetVolumeInformationByHandleW(hFile, NULL, 0, NULL, NULL, &dwVolumeFlags, NULL, 0) &&
-        !(dwVolumeFlags & FILE_PERSISTENT_ACLS))
-        return TRUE;
     OwnerDescriptor owner;
-    return owner.Read(hFile) && IsRunningAccount(owner.Sid());
+    return owner.Read(hObject) && IsRunningAccount(owner.Sid());
 }
 
 BOOL AfxIsMadeByAdministrators(HANDLE hObject, CString* pstrOwner)

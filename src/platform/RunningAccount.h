@@ -9,12 +9,9 @@
 // TRUE when the run has an administrator's rights: elevated, or the system account.
 BOOL AfxIsElevatedOrSystem();
 
-// TRUE for a file that is plainly ours: a regular file (not a folder, a link or a mount point) with a
-// single name, owned by the running account or by the owner the account gives new files (the
-// Administrators, for an elevated administrator), where the file system keeps owners. hFile needs
-// READ_CONTROL. Anything else found under the
-// name of a file we make may have been planted there.
-BOOL AfxIsOwnPlainFile(HANDLE hFile);
+// TRUE when the running account owns the object (hObject needs READ_CONTROL), or the owner the account gives
+// new objects does (the Administrators, for an elevated administrator).
+BOOL AfxIsOwnedByRunningAccount(HANDLE hObject);
 
 // TRUE when an object of the file system (hObject needs READ_CONTROL) was made by someone a run with an
 // administrator's rights may follow: it is owned by the Administrators, the system account, TrustedInstaller,
