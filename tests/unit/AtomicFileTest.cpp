@@ -1024,7 +1024,7 @@ namespace
 // A name like a killed run's temporary file, planted by someone who may create files in the folder (the
 // system account's temporary folder lets every user), and what the system would say of it.
 std::string g_planted, g_victim;
-bool g_plantedIsLink, g_plantedIsOthers;
+bool g_plantedIsLink;
 bool IsPlanted(const std::wstring& name)
 {
     return EndsWith(name, std::wstring(g_planted.begin(), g_planted.end()).c_str());
@@ -1044,22 +1044,6 @@ BOOL WINAPI LinkInformation(HANDLE file, LPBY_HANDLE_FILE_INFORMATION info)
         info->dwFileAttributes |= FILE_ATTRIBUTE_REPARSE_POINT;
     return got;
 }
-BOOL WINAPI OthersOwnership(HANDLE file, SECURITY_INFORMATION info, PSECURITY_DESCRIPTOR descriptor,
-                            DWORD size, LPDWORD needed)
-{
-    if (!g_plantedIsOthers || !IsPlanted(NameOf(file)))
-        return kRealSystemCalls.GetKernelObjectSecurity(file, info, descriptor, size, needed);
-    PSECURITY_DESCRIPTOR others;
-    ConvertStringSecurityDescriptorToSecurityDescriptorA("O:S-1-5-21-1-2-3-1001", SDDL_REVISION_1, &others,
-                                                         nullptr);
-    *needed = GetSecurityDescriptorLength(others);
-    BOOL fits = size >= *needed;
-    if (fits)
-        memcpy(descriptor, others, *needed);
-    LocalFree(others);
-    SetLastError(fits ? ERROR_SUCCESS : ERROR_INSUFFICIENT_BUFFER);
-    return fits;
-}
 } // namespace
 
 TEST_F(AtomicFile, ALeftoverNameThatIsNotPlainlyOursIsLeftAlone)
@@ -1069,7 +1053,6 @@ TEST_F(AtomicFile, ALeftoverNameThatIsNotPlainlyOursIsLeftAlone)
     g_planted = "New.mdb.0123456789ABCDEF.installing";
     ScopedSysCall open(sys.CreateFileW, OpenThroughLink);
     ScopedSysCall information(sys.GetFileInformationByHandle, LinkInformation);
-    ScopedSysCall security(sys.GetKernelObjectSecurity, OthersOwnership);
     const struct
     {
         const char* planted;
@@ -1089,14 +1072,14 @@ TEST_F(AtomicFile, ALeftoverNameThatIsNotPlainlyOursIsLeftAlone)
         else
             WriteFileBytes(dir / g_planted, PatternBytes(99, 8));
         g_plantedIsLink = c.link;
-        g_plantedIsOthers = c.others;
+        ScopedOthersOwnership owner(c.others ? g_planted : "<nobody>");
         CFileException error;
         ASSERT_TRUE(Install(target, newBytes, &error));
         EXPECT_EQ(PatternBytes(99, 7), ReadFileBytes(g_victim));
         EXPECT_EQ(std::vector<std::string>{g_planted}, Leftovers());
         DeleteFileA((dir / g_planted).c_str());
     }
-    g_plantedIsLink = g_plantedIsOthers = false;
+    g_plantedIsLink = false;
 }
 
 TEST_F(AtomicFile, FilesMadeBesideTheTargetAreOpenOnlyToUsFromTheirFirstInstant)
