@@ -110,6 +110,15 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wcha
         return FALSE;
     if (m_fileTarget.IsOpen() && !RefuseUnlessHeld(m_fileTarget.m_hFile, "the target", pError))
         return FALSE;
+    // Through a name that a user gave the file beside its names in other folders, a privileged run would
+    // write a file of the system's, whichever way it wrote it.
+    FILE_STANDARD_INFO standard;
+    const bool bMayHaveOtherNames =
+        m_fileTarget.IsOpen() && (!sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo,
+                                                                    &standard, sizeof standard) ||
+                                  standard.NumberOfLinks > 1);
+    if (bMayHaveOtherNames && m_pFolder->HasNamesMadeElsewhere(m_fileTarget.m_hFile))
+        return Refuse(ERROR_CANT_ACCESS_FILE, pError);
     // A target that an earlier attempt damaged is written in place again, so that a failure puts back the
     // contents it had before that attempt, not the damaged ones. One deleted since has nothing to put back
     // into: it is made anew, and the copy stays where it is, still the only place of those contents.
@@ -125,18 +134,9 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wcha
         // Replacing a file with other hard links would part it from them. Through a symbolic link, the
         // file it leads to is replaced, and the link keeps leading to it; where the system cannot say
         // which file that is, the path as given might be the link itself.
-        FILE_STANDARD_INFO standard;
         wchar_t* pszFinal = NULL;
-        if (!sys.GetFileInformationByHandleEx(m_fileTarget.m_hFile, FileStandardInfo, &standard,
-                                              sizeof standard) ||
-            standard.NumberOfLinks > 1)
-        {
-            // Through a name that someone planted beside the file's own, a privileged run would write a file
-            // of the system's.
-            if (m_pFolder->HasNamesMadeElsewhere(m_fileTarget.m_hFile))
-                return Refuse(ERROR_CANT_ACCESS_FILE, pError);
+        if (bMayHaveOtherNames)
             pszInPlaceBecause = "it has other hard links, or the system cannot say";
-        }
         else if ((pszFinal = FinalPathOf(m_fileTarget.m_hFile)) == NULL)
             pszInPlaceBecause = "the system cannot say which file its path leads to";
         else
@@ -147,7 +147,7 @@ BOOL CAtomicFile::Open(const char* pszTarget, CFileException* pError, const wcha
     }
 
     // Beside the file that is written, whichever way.
-    AfxRemoveLeftovers(m_pszFinal);
+    AfxRemoveLeftovers(m_pszFinal, *m_pFolder);
     if (pszInPlaceBecause != NULL)
         return InPlaceBecause(pszInPlaceBecause);
     if (!CreateTemporary(pError))
@@ -389,7 +389,7 @@ BOOL CAtomicFile::PutBack(ULONGLONG cbChanged)
     DWORD dwError =
         WithRetries("opening the file again to put its previous contents back", kRetries, [&]() -> DWORD {
             hFile = sys.CreateFileW(m_pszFinal, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
-                                    FILE_ATTRIBUTE_NORMAL, NULL);
+                                    FILE_ATTRIBUTE_NORMAL | kNoImpersonation, NULL);
             return hFile != INVALID_HANDLE_VALUE ? ERROR_SUCCESS : LastErrorOr(ERROR_ACCESS_DENIED);
         });
     if (dwError != ERROR_SUCCESS)

@@ -112,7 +112,7 @@ BOOL CFile::Open(const wchar_t* pszPath, const char* pszFileName, UINT nOpenFlag
     Abort();
     const OpenRequest request = RequestFor(nOpenFlags);
     return Opened(sys.CreateFileW(pszPath, request.dwAccess, request.dwShareMode, NULL, request.dwCreation,
-                                  FILE_ATTRIBUTE_NORMAL, NULL),
+                                  FILE_ATTRIBUTE_NORMAL | kNoImpersonation, NULL),
                   pszFileName, pError);
 }
 
@@ -252,7 +252,7 @@ BOOL CFile::OpenToCompare(const CTargetFolder& folder, ULONGLONG cbLength)
 {
     HANDLE hFile = sys.CreateFileW(folder.TargetPath(), GENERIC_READ,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN | kNoImpersonation, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
         return FALSE;
     Attach(hFile, DisplayPath(folder.TargetPath()));

@@ -118,7 +118,8 @@ BOOL CPreviousCopy::Adopt(const wchar_t* pszCopy, CFileException* pError)
     if (m_pBuffer == NULL)
         dwError = ERROR_NOT_ENOUGH_MEMORY;
     else if ((hCopy = sys.CreateFileW(pszCopy, GENERIC_READ | DELETE | READ_CONTROL, 0, NULL, OPEN_EXISTING,
-                                      FILE_FLAG_OPEN_REPARSE_POINT, NULL)) == INVALID_HANDLE_VALUE ||
+                                      FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation, NULL)) ==
+                 INVALID_HANDLE_VALUE ||
              !::GetFileSizeEx(hCopy, &size))
         dwError = ::GetLastError();
     else if (!AfxIsOwnPlainFile(hCopy))

@@ -90,22 +90,26 @@ wchar_t* ComparablePath(HANDLE hFile)
     return pszFinal;
 }
 
-// "." and ".." taken out of a \\?\ path, which the system takes literally: a relative link's path.
-void CollapseDots(wchar_t* pszLong)
+// "." and ".." taken out of a \\?\ path, which the system takes literally: a relative link's path. FALSE
+// where ".." would lead above the root, as the system refuses such a link.
+bool CollapseDots(wchar_t* pszLong)
 {
     wchar_t* pszFirst = FirstFolder(pszLong);
     if (pszFirst == NULL)
-        return;
+        return true;
     wchar_t* pszOut = pszFirst;
-    for (wchar_t* pszIn = pszFirst; *pszIn != L'\0';)
+    for (wchar_t* pszIn = pszFirst; pszIn != NULL;)
     {
+        // Where the next name starts, had before the separator written below can overwrite the string's end.
         wchar_t* pszEnd = wcschr(pszIn, L'\\');
-        size_t cch = pszEnd ? (size_t)(pszEnd - pszIn) : wcslen(pszIn);
+        const size_t cch = pszEnd ? (size_t)(pszEnd - pszIn) : wcslen(pszIn);
+        wchar_t* pszNext = pszEnd ? pszEnd + 1 : NULL;
         if (cch == 2 && pszIn[0] == L'.' && pszIn[1] == L'.')
         {
-            // Back to the start of the previous name, never above the root.
-            if (pszOut > pszFirst)
-                --pszOut;
+            // Back to the start of the previous name.
+            if (pszOut == pszFirst)
+                return false;
+            --pszOut;
             while (pszOut > pszFirst && pszOut[-1] != L'\\')
                 --pszOut;
         }
@@ -115,17 +119,27 @@ void CollapseDots(wchar_t* pszLong)
             pszOut += cch;
             *pszOut++ = L'\\';
         }
-        pszIn += cch + (pszEnd ? 1 : 0);
+        pszIn = pszNext;
     }
     if (pszOut > pszFirst)
         --pszOut;
     *pszOut = L'\0';
+    return true;
+}
+
+// Wine opens through a Unix link of the path as the system's own file calls would, and shows no reparse
+// point for it: there, a name found elsewhere than where it stands is such a link.
+bool OpensThroughUnixLinks()
+{
+    static const bool s_bWine = ::GetProcAddress(::GetModuleHandleA("ntdll.dll"), "wine_get_version") != NULL;
+    return s_bWine;
 }
 
 wchar_t* LinkPath(const LinkData* pLink, const BYTE* pbEnd, const wchar_t* pszLinkPath);
 
-// The path a junction's or a symbolic link's reparse data gives (pbEnd: where the data ends), a relative
-// one taken from the link's folder. NULL for a link of another kind, or a path that no file can have.
+// The path a junction's or a symbolic link's reparse data gives (pbEnd: where the data ends): a relative
+// one taken from the link's folder, or from its drive's root where it starts with a backslash. NULL for a
+// link of another kind, or a path that no file can have.
 wchar_t* LinkPath(const LinkData* pLink, const BYTE* pbEnd, const wchar_t* pszLinkPath)
 {
     const wchar_t* pchPath;
@@ -149,11 +163,15 @@ wchar_t* LinkPath(const LinkData* pLink, const BYTE* pbEnd, const wchar_t* pszLi
     wchar_t* pszTo = NULL; // a device path, which no file of a drive is named by
     if (bRelative)
     {
-        wchar_t* pszFolder = CopyPath(pszLinkPath);
-        *wcsrchr(pszFolder, L'\\') = L'\0';
-        pszTo = JoinPath(pszFolder, pszSubstitute);
-        free(pszFolder);
-        CollapseDots(pszTo);
+        wchar_t* pszFrom = CopyPath(pszLinkPath);
+        *(pszSubstitute[0] == L'\\' ? FirstFolder(pszFrom) - 1 : wcsrchr(pszFrom, L'\\')) = L'\0';
+        pszTo = JoinPath(pszFrom, pszSubstitute + (pszSubstitute[0] == L'\\' ? 1 : 0));
+        free(pszFrom);
+        if (!CollapseDots(pszTo))
+        {
+            free(pszTo);
+            pszTo = NULL;
+        }
     }
     else if (wcsncmp(pszSubstitute, L"\\??\\", 4) == 0)
     {
@@ -247,12 +265,13 @@ void CTargetFolder::MakeFolders(wchar_t* pszFolder)
 namespace
 {
 // A name on the way, opened as itself (a junction or a link, not what it leads to), for its attributes
-// and, where that is granted, its owner. Shared for everything but deletion, so that while it is held
-// nobody can rename or remove it, nor put anything else in its place.
+// and, where that is granted, its security. Shared for everything but deletion, so that while it is held
+// nobody can rename or remove it, nor put anything else in its place (an empty folder can still be made a
+// junction, which is why every file opened there later is checked to lie in the folder held).
 HANDLE OpenAsItself(const wchar_t* pszPath)
 {
     const DWORD dwShare = FILE_SHARE_READ | FILE_SHARE_WRITE;
-    const DWORD dwFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT;
+    const DWORD dwFlags = FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation;
     HANDLE hName = sys.CreateFileW(pszPath, READ_CONTROL | FILE_READ_ATTRIBUTES, dwShare, NULL, OPEN_EXISTING,
                                    dwFlags, NULL);
     if (hName == INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ACCESS_DENIED)
@@ -276,6 +295,29 @@ bool LeadsElsewhere(HANDLE hName, const wchar_t* pszFinal, const wchar_t* pszPar
     return pszName == NULL || wcslen(pszParentFinal) != (size_t)(pszName - pszFinal) ||
            ::CompareStringOrdinal(pszFinal, (int)(pszName - pszFinal), pszParentFinal, -1, TRUE) !=
                CSTR_EQUAL;
+}
+
+// A file of a network share: who owns it is what its server says, and its links are the server's.
+bool IsRemote(HANDLE hName)
+{
+    FILE_REMOTE_PROTOCOL_INFO remote;
+    return sys.GetFileInformationByHandleEx(hName, FileRemoteProtocolInfo, &remote, sizeof remote) != FALSE;
+}
+
+// NULL when a link may be followed: an administrator (or the running account) made it, and nobody else may
+// change where it leads, as anyone who may write a junction may aim it anywhere whoever made it. Else why
+// not.
+const char* WhyNotFollowed(HANDLE hName, bool bIsTheLink, CString* pstrOwner)
+{
+    if (bIsTheLink && IsRemote(hName))
+        return "is on a network share, whose server says who made it";
+    if (!bIsTheLink && !OpensThroughUnixLinks())
+        return "leads elsewhere without being a junction or a link: the way changed while it was walked";
+    if (!AfxIsMadeByAdministrators(hName, pstrOwner))
+        return "was not made by an administrator";
+    if (!AfxOnlyAdministratorsMay(hName, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES))
+        return "may be aimed elsewhere by users who are no administrators";
+    return NULL;
 }
 
 bool IsFolder(HANDLE hName)
@@ -302,9 +344,7 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
         }
         const wchar_t chFirst = *pszNext;
         *pszNext = L'\0';
-        HANDLE hRoot = sys.CreateFileW(pszPath, FILE_READ_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+        HANDLE hRoot = OpenAsItself(pszPath);
         *pszNext = chFirst;
         free(pszParentFinal);
         pszParentFinal = hRoot != INVALID_HANDLE_VALUE ? ComparablePath(hRoot) : NULL;
@@ -350,13 +390,12 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
             }
             if (LeadsElsewhere(hName, pszFinal, pszParentFinal, &bIsTheLink))
             {
-                CString strOwner;
+                CString strOwner = "nobody known";
                 wchar_t* pszTo = NULL;
-                if (!AfxIsMadeByAdministrators(hName, &strOwner))
+                if (const char* pszWhyNot = WhyNotFollowed(hName, bIsTheLink, &strOwner))
                 {
-                    AfxLog("%s is a junction or a symbolic link that %s made, not an administrator: not "
-                           "followed",
-                           (const char*)DisplayPath(pszPath), (const char*)strOwner);
+                    AfxLog("%s, a junction or a symbolic link of %s, %s: not followed",
+                           (const char*)DisplayPath(pszPath), (const char*)strOwner, pszWhyNot);
                     dwError = ERROR_UNTRUSTED_MOUNT_POINT_;
                 }
                 else if ((pszTo = LinkDestination(hName, bIsTheLink, pszPath)) == NULL ||
@@ -368,8 +407,9 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
                 }
                 else
                 {
-                    AfxLog("%s leads to %s, as %s made it: followed", (const char*)DisplayPath(pszPath),
-                           (const char*)DisplayPath(pszTo), (const char*)strOwner);
+                    AfxLog("%s leads to %s, as %s made it and only administrators may change it: followed",
+                           (const char*)DisplayPath(pszPath), (const char*)DisplayPath(pszTo),
+                           (const char*)strOwner);
                     // The rest of the way goes on from where the link leads, from that path's root.
                     wchar_t* pszRest = JoinPath(pszTo, bLast ? NULL : pszEnd + 1);
                     free(pszPath);
@@ -450,24 +490,25 @@ BOOL CTargetFolder::HasNamesMadeElsewhere(HANDLE hFile) const
 {
     if (!m_bChecked)
         return FALSE;
-    // A file has at most 1,024 names, each at most 255 characters long.
-    const ULONG cbLinks = 1024 * (sizeof(FileLinkEntry) + 255 * sizeof(wchar_t));
-    FileLinks* pLinks = (FileLinks*)malloc(cbLinks);
-    if (pLinks == NULL)
-        ExitProcess(STATUS_NO_MEMORY);
-    BY_HANDLE_FILE_INFORMATION folder;
-    ULONG_PTR ioStatus[2];
-    LONG lStatus = sys.NtQueryInformationFile(hFile, ioStatus, pLinks, cbLinks, kFileHardLinkInformation);
-    if (!sys.GetFileInformationByHandle(m_hFolder, &folder) || lStatus < 0)
+    // The list, in a buffer as large as the system says it needs.
+    const LONG kBufferOverflow = (LONG)0x80000005;
+    FileLinks* pLinks = NULL;
+    ULONG cbLinks = 4096;
+    LONG lStatus;
+    do
     {
-        AfxLog("the file's other names cannot be listed here (status 0x%08lX): written as it is", lStatus);
         free(pLinks);
-        return FALSE;
-    }
+        if ((pLinks = (FileLinks*)malloc(cbLinks)) == NULL)
+            ExitProcess(STATUS_NO_MEMORY);
+        ULONG_PTR ioStatus[2];
+        lStatus = sys.NtQueryInformationFile(hFile, ioStatus, pLinks, cbLinks, kFileHardLinkInformation);
+        cbLinks = lStatus == kBufferOverflow && pLinks->cbNeeded > cbLinks ? pLinks->cbNeeded : 0;
+    } while (cbLinks != 0);
+    BY_HANDLE_FILE_INFORMATION folder;
+    bool bElsewhere = false, bKnown = lStatus >= 0 && sys.GetFileInformationByHandle(m_hFolder, &folder);
     const LONGLONG llFolder = (LONGLONG)((ULONGLONG)folder.nFileIndexHigh << 32 | folder.nFileIndexLow);
     const FileLinkEntry* pEntry = &pLinks->first;
-    bool bElsewhere = false;
-    for (ULONG i = 0; i < pLinks->nEntries; i++)
+    for (ULONG i = 0; bKnown && i < pLinks->nEntries; i++)
     {
         if (pEntry->llParentFileId != llFolder)
         {
@@ -481,16 +522,24 @@ BOOL CTargetFolder::HasNamesMadeElsewhere(HANDLE hFile) const
         pEntry = (const FileLinkEntry*)((const BYTE*)pEntry + pEntry->cbNextEntryOffset);
     }
     free(pLinks);
-    if (!bElsewhere)
+    // Wine keeps no list of a file's names; Windows does on every file system that has hard links. A file
+    // whose names cannot be had may have some elsewhere.
+    if (!bKnown && OpensThroughUnixLinks())
+    {
+        AfxLog("the file's other names cannot be listed here (status 0x%08lX): written as it is", lStatus);
+        return FALSE;
+    }
+    if (bKnown && !bElsewhere)
         return FALSE;
     // A user who may add a name to the folder could have made this one: a second name of a file he cannot
     // write, which the run would write through.
-    if (AfxAdmitsOnlyAdministrators(m_hFolder))
+    if (AfxOnlyAdministratorsMay(m_hFolder, FILE_ADD_FILE))
     {
         AfxLog("only administrators can have named the file in its folder: written through");
         return FALSE;
     }
-    AfxLog("a user may have named the file in its folder: not written through");
+    AfxLog("a user may have named the file in its folder, and it %s: not written through",
+           bKnown ? "has names in other folders" : "may have names in other folders");
     return TRUE;
 }
 
@@ -504,7 +553,7 @@ BOOL CTargetFolder::RemovePlainFile(const wchar_t* pszName, CString* pstrWhyNot)
     // deletion keeps it. Deleted through that handle, so that what was checked is what goes.
     HANDLE hFile = sys.CreateFileW(pszPath, DELETE | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+                                   OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation, NULL);
     free(pszPath);
     if (hFile == INVALID_HANDLE_VALUE)
     {
@@ -516,7 +565,7 @@ BOOL CTargetFolder::RemovePlainFile(const wchar_t* pszName, CString* pstrWhyNot)
     BY_HANDLE_FILE_INFORMATION stale, target;
     HANDLE hTarget = sys.CreateFileW(m_pszTarget, FILE_READ_ATTRIBUTES,
                                      FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL,
-                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, NULL);
+                                     OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, NULL);
     const bool bTargetKnown =
         hTarget != INVALID_HANDLE_VALUE && sys.GetFileInformationByHandle(hTarget, &target);
     if (hTarget != INVALID_HANDLE_VALUE)

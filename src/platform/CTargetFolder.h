@@ -4,13 +4,14 @@
 // made on that way: it would then write, or delete, a file of the system's instead of its own. Such a run
 // checks each name on the way as itself, before anything follows it:
 // - a junction or a symbolic link is followed only when an administrator or the run's own account made it
-//   (RunningAccount.h), and then along the path it gives, each of its names checked as well; one that anybody
-//   else made ends the attempt with ERROR_UNTRUSTED_MOUNT_POINT_, the link named in the log;
+//   and nobody else may change where it leads (RunningAccount.h), and then along the path it gives, each of
+//   its names checked as well; one on a network share, whose server says who made it, is not; any other ends
+//   the attempt with ERROR_UNTRUSTED_MOUNT_POINT_, the link named in the log;
 // - every folder passed stays open, without delete sharing, until the object is destroyed or opened anew, so
-//   that none can be renamed, removed or swapped for a link meanwhile; the folders made on the way are made
-//   by the run and checked the same way;
-// - a file opened or created there afterwards is checked to lie in the folder held (Holds): what the system
-//   resolved as the file was opened must be what was checked.
+//   that none can be renamed or removed meanwhile; the folders made on the way are made by the run and
+//   checked the same way. An empty folder can still be made a junction while it is held;
+// - so a file opened, made or removed there afterwards is checked to lie in the folder held (Holds): what
+//   the system resolved as the file was opened must be what was checked.
 // A run that is not privileged follows the path as the system does, as anyone who could plant a link would.
 //
 //   CTargetFolder folder;
@@ -45,9 +46,10 @@ public:
     // TRUE when the open file hFile lies directly in the folder held, as the system sees it now. Always TRUE
     // where the way is not checked.
     BOOL Holds(HANDLE hFile) const;
-    // TRUE when hFile, a file of the folder with more than one name, has names in other folders that someone
-    // other than an administrator may have made: a privileged run must not write through such a name. Where
-    // the file system cannot list a file's names, FALSE, and logged.
+    // TRUE when hFile, a file of the folder with more than one name, has names in other folders and someone
+    // other than an administrator may have given it its name here: a privileged run must not write through
+    // such a name. Where the file system cannot list a file's names, they count as lying elsewhere (but under
+    // Wine, which lists none: FALSE, and logged).
     BOOL HasNamesMadeElsewhere(HANDLE hFile) const;
     // Removes a plain file of the folder, pszName being its name: never a folder, a junction or a link, nor
     // anything that is not in the folder held, nor the target itself. FALSE, with the reason, when it stays.

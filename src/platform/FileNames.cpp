@@ -141,8 +141,8 @@ HANDLE CreateFileBeside(const wchar_t* pszPath, const wchar_t* pszSuffix, DWORD 
     for (int nName = 0; nName < kNamesTried; nName++, nUnique++)
     {
         wsprintfW(pszCreated + cchStem, L".%08lX%08lX%s", (DWORD)(nUnique >> 32), (DWORD)nUnique, pszSuffix);
-        HANDLE hFile =
-            sys.CreateFileW(pszCreated, dwAccess, dwShareMode, pSecurity, CREATE_NEW, dwAttributes, NULL);
+        HANDLE hFile = sys.CreateFileW(pszCreated, dwAccess, dwShareMode, pSecurity, CREATE_NEW,
+                                       dwAttributes | kNoImpersonation, NULL);
         if (hFile != INVALID_HANDLE_VALUE)
         {
             *ppszCreated = pszCreated;

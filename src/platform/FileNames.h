@@ -5,6 +5,10 @@
 
 #include "CString.h"
 
+// Given to every open of a path that a privileged run might be sent elsewhere on: should the name lead to
+// a named pipe, its server learns who opens it but cannot act as them. Files take no notice.
+constexpr DWORD kNoImpersonation = SECURITY_SQOS_PRESENT | SECURITY_IDENTIFICATION;
+
 // Paths hold a few hundred characters at most; without memory for them nothing sensible can go on.
 wchar_t* AllocPath(size_t cch);
 

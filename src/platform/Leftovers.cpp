@@ -1,5 +1,6 @@
 #include "Leftovers.h"
 #include "CFile.h"
+#include "CTargetFolder.h"
 #include "FileNames.h"
 #include "RunLog.h"
 #include "RunningAccount.h"
@@ -32,11 +33,11 @@ namespace
 // (the system account's temporary folder is one), anyone could plant a link under such a name to have a
 // privileged run delete the file it leads to. A folder or a junction opens too, to be seen for what it is;
 // whatever stays is said.
-void RemoveIfUnheld(const wchar_t* pszPath)
+void RemoveIfUnheld(const wchar_t* pszPath, const CTargetFolder* pFolder)
 {
     HANDLE hFile =
         sys.CreateFileW(pszPath, DELETE | READ_CONTROL | FILE_READ_ATTRIBUTES, 0, NULL, OPEN_EXISTING,
-                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, NULL);
+                        FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS | kNoImpersonation, NULL);
     if (hFile == INVALID_HANDLE_VALUE)
     {
         const DWORD dwError = ::GetLastError();
@@ -45,16 +46,20 @@ void RemoveIfUnheld(const wchar_t* pszPath)
                    (const char*)AfxErrorText(dwError));
         return;
     }
+    // Beside a target whose way is held, only a file that opened in the folder held: a folder emptied and
+    // made a junction since the way was checked could send the name anywhere.
     FILE_DISPOSITION_INFO disposition = {TRUE};
-    if (AfxIsOwnPlainFile(hFile))
-        sys.SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition, sizeof disposition);
-    else
+    if (!AfxIsOwnPlainFile(hFile))
         AfxLog("%s: not a file this program made, left alone", (const char*)DisplayPath(pszPath));
+    else if (pFolder != NULL && !pFolder->Holds(hFile))
+        AfxLog("%s: not in the folder whose way was checked, left alone", (const char*)DisplayPath(pszPath));
+    else
+        sys.SetFileInformationByHandle(hFile, FileDispositionInfo, &disposition, sizeof disposition);
     sys.CloseHandle(hFile);
 }
 // Leftovers of killed runs beside pszPath: <name>.<unique>.installing (temporary files, and copies of the
-// previous contents cut short), and <name>.installing of older versions.
-void RemoveLeftoversBeside(const wchar_t* pszPath)
+// previous contents cut short), and <name>.installing of older versions. pFolder, when given, holds the way.
+void RemoveLeftoversBeside(const wchar_t* pszPath, const CTargetFolder* pFolder)
 {
     const wchar_t* pszName = wcsrchr(pszPath, L'\\') + 1;
     const size_t cchFolder = (size_t)(pszName - pszPath);
@@ -63,7 +68,7 @@ void RemoveLeftoversBeside(const wchar_t* pszPath)
 
     memcpy(pszFound, pszPath, cchPath * sizeof(wchar_t));
     wcscpy(pszFound + cchPath, kTemporarySuffix);
-    RemoveIfUnheld(pszFound);
+    RemoveIfUnheld(pszFound, pFolder);
 
     wcscpy(pszFound + cchFolder + NameKeptBeside(pszName), L".*");
     WIN32_FIND_DATAW found;
@@ -75,7 +80,7 @@ void RemoveLeftoversBeside(const wchar_t* pszPath)
             if (IsNameBeside(pszName, kTemporarySuffix, found.cFileName))
             {
                 wcscpy(pszFound + cchFolder, found.cFileName);
-                RemoveIfUnheld(pszFound);
+                RemoveIfUnheld(pszFound, pFolder);
             }
         } while (::FindNextFileW(hFind, &found));
         ::FindClose(hFind);
@@ -84,13 +89,14 @@ void RemoveLeftoversBeside(const wchar_t* pszPath)
 }
 } // namespace
 
-void AfxRemoveLeftovers(const wchar_t* pszPath)
+void AfxRemoveLeftovers(const wchar_t* pszPath, const CTargetFolder& folder)
 {
-    RemoveLeftoversBeside(pszPath);
-    // A copy of the previous contents may have been begun in the user's temporary folder.
+    RemoveLeftoversBeside(pszPath, &folder);
+    // A copy of the previous contents may have been begun in the user's temporary folder: the account's
+    // own, or the system account's, which is never empty and so cannot be made a junction.
     if (wchar_t* pszInTemp = InTemporaryFolder(pszPath))
     {
-        RemoveLeftoversBeside(pszInTemp);
+        RemoveLeftoversBeside(pszInTemp, NULL);
         free(pszInTemp);
     }
 }

@@ -13,6 +13,8 @@
 
 #include <windows.h>
 
+class CTargetFolder;
+
 // What the names of files still being made end with, after their 16 hex digits.
 constexpr wchar_t kTemporarySuffix[] = L".installing";
 
@@ -23,5 +25,6 @@ constexpr wchar_t kTemporarySuffix[] = L".installing";
 BOOL AfxIsOwnPlainFile(HANDLE hFile);
 
 // Removes the leftovers of killed runs for the file pszPath (a full \\?\ path), beside it and in the user's
-// temporary folder, that nobody holds any more.
-void AfxRemoveLeftovers(const wchar_t* pszPath);
+// temporary folder, that nobody holds any more; beside it, only those that lie in the folder whose way is
+// held (CTargetFolder.h).
+void AfxRemoveLeftovers(const wchar_t* pszPath, const CTargetFolder& folder);

@@ -17,6 +17,7 @@ struct Guard
 };
 
 DWORD g_dwGuardSlot = TLS_OUT_OF_INDEXES;
+bool g_bHandling = false; // the handler is in place
 DWORD g_dwFirstError = ERROR_SUCCESS;
 
 __attribute__((noreturn)) void Resume()
@@ -34,7 +35,10 @@ LONG CALLBACK OnFault(EXCEPTION_POINTERS* pException)
         pRecord->ExceptionInformation[0] != 0)
         return EXCEPTION_CONTINUE_SEARCH;
     const ULONG_PTR address = pRecord->ExceptionInformation[1];
+    // Every exception of the process comes here first: the thread's last error is left as it was.
+    const DWORD dwLastError = ::GetLastError();
     Guard* pGuard = (Guard*)::TlsGetValue(g_dwGuardSlot);
+    ::SetLastError(dwLastError);
     while (pGuard != NULL && address - (ULONG_PTR)pGuard->pbRange >= pGuard->cbRange)
         pGuard = pGuard->pOuter;
     if (pGuard == NULL)
@@ -72,8 +76,11 @@ __attribute__((noinline)) BOOL AfxReadMapped(const void* pRange, SIZE_T cbRange,
     // The handler comes first of any and stays for the life of the process; the installer's first guarded
     // read is made before it starts another thread. Where it cannot be had, the read goes unguarded, as it
     // would without it.
-    if (g_dwGuardSlot == TLS_OUT_OF_INDEXES && ((g_dwGuardSlot = ::TlsAlloc()) == TLS_OUT_OF_INDEXES ||
-                                                ::AddVectoredExceptionHandler(1, OnFault) == NULL))
+    if (!g_bHandling && g_dwGuardSlot == TLS_OUT_OF_INDEXES)
+        g_dwGuardSlot = ::TlsAlloc();
+    if (!g_bHandling && g_dwGuardSlot != TLS_OUT_OF_INDEXES)
+        g_bHandling = ::AddVectoredExceptionHandler(1, OnFault) != NULL;
+    if (!g_bHandling)
     {
         pfnRead(pContext);
         return TRUE;

@@ -1,6 +1,7 @@
 #include "RunLog.h"
 #include "FileNames.h"
 #include "Leftovers.h"
+#include "RedirectionGuard.h"
 #include "RunningAccount.h"
 #include "SystemCalls.h"
 
@@ -23,8 +24,9 @@ HANDLE OpenOwnLog(const char* pszPath)
     if (pszLong == NULL)
         return INVALID_HANDLE_VALUE;
     SECURITY_ATTRIBUTES* pOwnerOnly = AfxOwnerOnlySecurity();
-    HANDLE hLog = sys.CreateFileW(pszLong, kLogAccess | READ_CONTROL | FILE_READ_ATTRIBUTES, kLogSharing,
-                                  pOwnerOnly, OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT, NULL);
+    HANDLE hLog =
+        sys.CreateFileW(pszLong, kLogAccess | READ_CONTROL | FILE_READ_ATTRIBUTES, kLogSharing, pOwnerOnly,
+                        OPEN_ALWAYS, FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation, NULL);
     if (hLog != INVALID_HANDLE_VALUE && ::GetLastError() == ERROR_ALREADY_EXISTS && !AfxIsOwnPlainFile(hLog))
     {
         sys.CloseHandle(hLog);
@@ -51,9 +53,27 @@ HANDLE OpenOwnLog(const char* pszPath)
 BOOL AfxOpenRunLog(const char* pszPath, BOOL bOwnFileOnly)
 {
     g_strMovedTo.Empty();
-    g_hLog = bOwnFileOnly ? OpenOwnLog(pszPath)
-                          : ::CreateFileA(pszPath, kLogAccess, kLogSharing, NULL, OPEN_ALWAYS,
-                                          FILE_ATTRIBUTE_NORMAL, NULL);
+    if (bOwnFileOnly)
+        g_hLog = OpenOwnLog(pszPath);
+    else if (!AfxChecksLinksOnTheWay())
+        g_hLog =
+            ::CreateFileA(pszPath, kLogAccess, kLogSharing, NULL, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    else
+    {
+        // A file named on the command line may be anyone's (a log that many machines share on a server), but
+        // a privileged run opens it as itself, and writes no log through a link or a second name of another
+        // file, which a user could have planted to have the run append to a file of the system's.
+        g_hLog = ::CreateFileA(pszPath, kLogAccess | FILE_READ_ATTRIBUTES, kLogSharing, NULL, OPEN_ALWAYS,
+                               FILE_FLAG_OPEN_REPARSE_POINT | kNoImpersonation, NULL);
+        BY_HANDLE_FILE_INFORMATION info;
+        if (g_hLog != INVALID_HANDLE_VALUE &&
+            (!sys.GetFileInformationByHandle(g_hLog, &info) || info.nNumberOfLinks != 1 ||
+             (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))))
+        {
+            sys.CloseHandle(g_hLog);
+            g_hLog = INVALID_HANDLE_VALUE;
+        }
+    }
     return g_hLog != INVALID_HANDLE_VALUE;
 }
 

@@ -10,6 +10,8 @@
 // folder that others may write (the system account's temporary folder): the name is opened as itself (never
 // what a link of that name leads to) and taken only when it is the running account's own plain file, made
 // for the account alone; otherwise the log goes to a new name beside it, which AfxRunLogMovedTo then gives.
+// A privileged run (RedirectionGuard.h) opens any log as itself, and keeps none that is a link or a second
+// name of another file.
 BOOL AfxOpenRunLog(const char* pszPath, BOOL bOwnFileOnly = FALSE);
 CString AfxRunLogMovedTo();
 BOOL AfxIsLogging();

@@ -132,22 +132,22 @@ BOOL AfxIsMadeByAdministrators(HANDLE hObject, CString* pstrOwner)
     return bKnown && IsAdministratorOrUs(owner.Sid());
 }
 
-BOOL AfxAdmitsOnlyAdministrators(HANDLE hFolder)
+BOOL AfxOnlyAdministratorsMay(HANDLE hObject, ACCESS_MASK rights)
 {
-    if (!AfxIsMadeByAdministrators(hFolder))
+    if (!AfxIsMadeByAdministrators(hObject))
         return FALSE;
     DWORD cbNeeded = 0;
-    sys.GetKernelObjectSecurity(hFolder, DACL_SECURITY_INFORMATION, NULL, 0, &cbNeeded);
+    sys.GetKernelObjectSecurity(hObject, DACL_SECURITY_INFORMATION, NULL, 0, &cbNeeded);
     PSECURITY_DESCRIPTOR pDescriptor = cbNeeded != 0 ? malloc(cbNeeded) : NULL;
     PACL pDacl = NULL;
     BOOL bPresent = FALSE, bDefaulted;
     bool bOnly =
         pDescriptor != NULL &&
-        sys.GetKernelObjectSecurity(hFolder, DACL_SECURITY_INFORMATION, pDescriptor, cbNeeded, &cbNeeded) &&
+        sys.GetKernelObjectSecurity(hObject, DACL_SECURITY_INFORMATION, pDescriptor, cbNeeded, &cbNeeded) &&
         ::GetSecurityDescriptorDacl(pDescriptor, &bPresent, &pDacl, &bDefaulted) && bPresent &&
         pDacl != NULL; // no DACL at all lets everyone do anything
-    // Whoever may add a name, or give himself the right to, could have made one.
-    const ACCESS_MASK kMakesNames = FILE_ADD_FILE | WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
+    // Whoever may give himself the rights has them.
+    rights |= WRITE_DAC | WRITE_OWNER | GENERIC_WRITE | GENERIC_ALL;
     for (WORD i = 0; bOnly && i < pDacl->AceCount; i++)
     {
         ACE_HEADER* pAce;
@@ -158,11 +158,11 @@ BOOL AfxAdmitsOnlyAdministrators(HANDLE hFolder)
             continue;
         else if (pAce->AceType != ACCESS_ALLOWED_ACE_TYPE &&
                  pAce->AceType != ACCESS_ALLOWED_CALLBACK_ACE_TYPE)
-            bOnly = false; // an entry of a kind a folder does not have: not known to admit nobody
+            bOnly = false; // an entry of a kind files do not have: not known to grant nothing
         else
         {
             ACCESS_ALLOWED_ACE* pAllowed = (ACCESS_ALLOWED_ACE*)pAce;
-            bOnly = !(pAllowed->Mask & kMakesNames) || IsAdministratorOrUs(&pAllowed->SidStart);
+            bOnly = !(pAllowed->Mask & rights) || IsAdministratorOrUs(&pAllowed->SidStart);
         }
     }
     free(pDescriptor);

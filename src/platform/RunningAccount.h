@@ -20,9 +20,9 @@ BOOL AfxIsOwnedByRunningAccount(HANDLE hObject);
 // owner's name, or its SID where no name is known, for the log.
 BOOL AfxIsMadeByAdministrators(HANDLE hObject, CString* pstrOwner = NULL);
 
-// TRUE for a folder (hFolder needs READ_CONTROL) in which only administrators can have made a name: it is
-// made by them (above), and its permissions let nobody else add a file to it or change who may.
-BOOL AfxAdmitsOnlyAdministrators(HANDLE hFolder);
+// TRUE for an object (hObject needs READ_CONTROL) that only administrators can change so: it is made by them
+// (above), and its permissions give nobody else any of the rights, nor the right to give himself them.
+BOOL AfxOnlyAdministratorsMay(HANDLE hObject, ACCESS_MASK rights);
 
 // Security for a file that holds someone's data while we work with it: only the running account, the
 // system account and the Administrators may open it, whatever its folder would pass on. NULL when it

@@ -1124,6 +1124,7 @@ namespace
 // itself opened as itself, and the path it gives.
 std::wstring g_linkName, g_linkTo;
 DWORD g_linkTag;
+bool g_linkRelative;
 BOOL WINAPI LinkTag(HANDLE file, FILE_INFO_BY_HANDLE_CLASS infoClass, LPVOID info, DWORD size)
 {
     BOOL got = kRealSystemCalls.GetFileInformationByHandleEx(file, infoClass, info, size);
@@ -1141,12 +1142,12 @@ BOOL WINAPI LinkData(HANDLE file, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, 
         SetLastError(ERROR_NOT_A_REPARSE_POINT);
         return FALSE;
     }
-    // The tag, the data's length, then the two names' offsets and lengths, a symbolic link's flags (relative
-    // when the path does not start at a root), and the substitute name.
+    // The tag, the data's length, then the two names' offsets and lengths, a symbolic link's flags (1:
+    // relative), and the substitute name.
     const bool symlink = g_linkTag == IO_REPARSE_TAG_SYMLINK;
     const WORD cbName = (WORD)(g_linkTo.size() * sizeof(wchar_t));
     BYTE* data = (BYTE*)out;
-    const DWORD header[] = {g_linkTag, 0, (DWORD)cbName << 16, 0, g_linkTo[0] != L'\\'};
+    const DWORD header[] = {g_linkTag, 0, (DWORD)cbName << 16, 0, g_linkRelative};
     memcpy(data, header, sizeof header);
     memcpy(data + (symlink ? 20 : 16), g_linkTo.data(), cbName);
     *got = (symlink ? 20 : 16) + cbName;
@@ -1156,6 +1157,7 @@ BOOL WINAPI LinkData(HANDLE file, DWORD code, LPVOID, DWORD, LPVOID out, DWORD, 
 
 TEST_F(AtomicFile, APrivilegedRunFollowsOnlyTheJunctionsAndLinksAdministratorsMade)
 {
+    const char* const kUsers = "O:S-1-5-21-1-2-3-1001";
     // Each link leads to elsewhere\Data (a folder link) or elsewhere\Data\New.mdb (the target itself); one
     // that a user made (its owner says who) is not followed.
     ScopedTempDir elsewhere{"linked"};
@@ -1168,15 +1170,21 @@ TEST_F(AtomicFile, APrivilegedRunFollowsOnlyTheJunctionsAndLinksAdministratorsMa
         const char* link;
         DWORD tag; // 0: a Unix link, Wine's own
         std::wstring to;
-        bool usersOwn, atTarget;
+        const char* security; // what the link's security reads as; null: the system's own
+        bool followed, atTarget;
     } cases[] = {
-        {"a Unix link a user made", 0, L"", true, false},
-        {"a Unix link an administrator made", 0, L"", false, false},
-        {"a Unix link at the target an administrator made", 0, L"", false, true},
-        {"a junction a user made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, true, false},
-        {"a junction an administrator made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, false, false},
+        {"a Unix link a user made", 0, L"", kUsers, false, false},
+        {"a Unix link an administrator made", 0, L"", nullptr, true, false},
+        {"a Unix link at the target an administrator made", 0, L"", nullptr, true, true},
+        {"a junction a user made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, kUsers, false, false},
+        {"a junction an administrator made", IO_REPARSE_TAG_MOUNT_POINT, L"\\??\\" + wideData, nullptr, true,
+         false},
+        {"a junction an administrator made that users may aim elsewhere", IO_REPARSE_TAG_MOUNT_POINT,
+         L"\\??\\" + wideData, "O:BAD:(A;;FA;;;BA)(A;;0x1301BF;;;BU)", false, false},
         {"a relative symbolic link an administrator made", IO_REPARSE_TAG_SYMLINK,
-         std::wstring(fromDir.begin(), fromDir.end()) + L"\\Data", false, false},
+         std::wstring(fromDir.begin(), fromDir.end()) + L"\\Data", nullptr, true, false},
+        {"a symbolic link from the drive's root an administrator made", IO_REPARSE_TAG_SYMLINK,
+         wideData.substr(2), nullptr, true, false},
     };
     ScopedPrivilegedRun privileged;
     ScopedSysCall tag(sys.GetFileInformationByHandleEx, LinkTag);
@@ -1196,10 +1204,13 @@ TEST_F(AtomicFile, APrivilegedRunFollowsOnlyTheJunctionsAndLinksAdministratorsMa
         g_linkName.assign(link.begin() + link.rfind('\\'), link.end());
         g_linkTag = c.tag;
         g_linkTo = c.to;
-        ScopedOthersOwnership owner(c.usersOwn ? (c.tag == 0 ? data : link) : "<nobody>");
+        g_linkRelative = c.to[0] != L'\\' || c.to[1] != L'?';
+        ScopedOthersOwnership security(c.security ? (c.tag == 0 ? data : link) : "<nobody>",
+                                       c.security ? c.security : "");
         CFileException error;
-        EXPECT_EQ(!c.usersOwn, Install(c.atTarget ? link : link + "\\New.mdb", newBytes, &error));
-        if (c.usersOwn)
+        EXPECT_EQ(c.followed, Install(c.atTarget ? link : link + "\\New.mdb", newBytes, &error))
+            << error.m_lOsError;
+        if (!c.followed)
         {
             EXPECT_EQ(448, error.m_lOsError) << "ERROR_UNTRUSTED_MOUNT_POINT, as the system says it";
             EXPECT_FALSE(FileExists(written));
@@ -1287,6 +1298,19 @@ TEST_F(AtomicFile, APrivilegedRunHoldsTheWayAndWritesNothingThatOpensElsewhere)
         EXPECT_EQ(existing ? oldBytes : Bytes(), existing ? ReadFileBytes(target) : Bytes());
         EXPECT_TRUE(Leftovers().empty());
     }
+    // Nor is a killed run's leftover removed where its name now leads elsewhere.
+    const std::string leftover = "New.mdb.0123456789ABCDEF.installing";
+    WriteFileBytes(dir / leftover, Bytes(1, 1));
+    sent = L".0123456789ABCDEF.installing";
+    CTargetFolder folder;
+    DWORD folderError;
+    wchar_t* path = LongFullPath(target.c_str());
+    ASSERT_TRUE(folder.Open(path, FALSE, &folderError));
+    free(path);
+    CAtomicFile file;
+    CFileException error;
+    EXPECT_TRUE(file.Open(target.c_str(), &error, nullptr, &folder));
+    EXPECT_TRUE(FileExists(dir / leftover));
 }
 
 namespace
@@ -1299,6 +1323,12 @@ LONG WINAPI ListedNames(HANDLE, PVOID, PVOID info, ULONG size, ULONG infoClass)
         return (LONG)0xC0000003;
     BYTE* out = (BYTE*)info;
     memset(out, 0, size);
+    // Too small a buffer is answered with the size needed, as a file of many names would be.
+    if (size < 8192)
+    {
+        *(ULONG*)out = 8192;
+        return (LONG)0x80000005; // STATUS_BUFFER_OVERFLOW
+    }
     ((ULONG*)out)[1] = (ULONG)g_names.size();
     BYTE* entry = out + 8;
     for (size_t i = 0; i < g_names.size(); i++)
@@ -1314,6 +1344,17 @@ LONG WINAPI ListedNames(HANDLE, PVOID, PVOID info, ULONG size, ULONG infoClass)
     return 0;
 }
 
+HANDLE WINAPI NotDeletable(LPCWSTR name, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES sa, DWORD creation,
+                           DWORD flags, HANDLE tmpl)
+{
+    if (creation == OPEN_EXISTING && (access & DELETE) && (access & GENERIC_WRITE))
+    {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return INVALID_HANDLE_VALUE;
+    }
+    return kRealSystemCalls.CreateFileW(name, access, share, sa, creation, flags, tmpl);
+}
+
 LONGLONG FolderIndex(const std::string& folder)
 {
     HANDLE file = CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
@@ -1327,6 +1368,7 @@ LONGLONG FolderIndex(const std::string& folder)
 
 TEST_F(AtomicFile, APrivilegedRunWritesThroughNoNameAUserMayHaveGivenAFileOfAnotherFolder)
 {
+    const char* const kUsersMayAdd = "O:BAD:(A;;FA;;;BA)(A;;0x1301BF;;;BU)";
     // A user who may add names to the target's folder could have made the target a second name of a file
     // elsewhere that he cannot write: the run would write it.
     ScopedTempDir elsewhere{"names"};
@@ -1338,17 +1380,19 @@ TEST_F(AtomicFile, APrivilegedRunWritesThroughNoNameAUserMayHaveGivenAFileOfAnot
         const char* names;
         bool otherFolder;
         const char* folderSecurity; // as the table gives it; null: as the system does
-        bool written;
+        bool written, deletable;
     } cases[] = {
-        {"all in the target's folder", false, nullptr, true},
-        {"one elsewhere, in a folder users may add names to", true, "O:BAD:(A;;FA;;;BA)(A;;0x1301BF;;;BU)",
+        {"all in the target's folder", false, nullptr, true, true},
+        {"one elsewhere, in a folder users may add names to", true, kUsersMayAdd, false, true},
+        {"one elsewhere, the file written in place as one the run may not delete", true, kUsersMayAdd, false,
          false},
         {"one elsewhere, in a folder only administrators may name files in", true,
-         "O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200A9;;;BU)(A;OICIIO;FA;;;CO)", true},
+         "O:BAD:(A;;FA;;;BA)(A;;FA;;;SY)(A;;0x1200A9;;;BU)(A;OICIIO;FA;;;CO)", true, true},
     };
     for (const auto& c : cases)
     {
         SCOPED_TRACE(c.names);
+        ScopedSysCall deletion(sys.CreateFileW, c.deletable ? kRealSystemCalls.CreateFileW : NotDeletable);
         DeleteFileA(target.c_str());
         WriteFileBytes(victim, oldBytes);
         ASSERT_TRUE(CreateHardLinkA(target.c_str(), victim.c_str(), nullptr));
