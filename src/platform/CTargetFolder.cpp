@@ -304,20 +304,33 @@ bool IsRemote(HANDLE hName)
     return sys.GetFileInformationByHandleEx(hName, FileRemoteProtocolInfo, &remote, sizeof remote) != FALSE;
 }
 
-// NULL when a link may be followed: an administrator (or the running account) made it, and nobody else may
-// change where it leads, as anyone who may write a junction may aim it anywhere whoever made it. Else why
-// not.
-const char* WhyNotFollowed(HANDLE hName, bool bIsTheLink, CString* pstrOwner)
+// Whether a link may be followed, and, for the log, why or why not: an administrator (or the running
+// account) made it, and nobody else may change where it leads, as anyone who may write a junction may aim it
+// anywhere, whoever made it. A name found elsewhere than it stands without being a link is a Unix link under
+// Wine, judged as any link; on a network share, a referral of its distributed file system, followed as the
+// system follows it; on a local disk, a way that changed while it was walked.
+bool MayFollow(HANDLE hName, bool bIsTheLink, CString* pstrWhy)
 {
-    if (bIsTheLink && IsRemote(hName))
-        return "is on a network share, whose server says who made it";
+    CString strOwner;
     if (!bIsTheLink && !OpensThroughUnixLinks())
-        return "leads elsewhere without being a junction or a link: the way changed while it was walked";
-    if (!AfxIsMadeByAdministrators(hName, pstrOwner))
-        return "was not made by an administrator";
-    if (!AfxOnlyAdministratorsMay(hName, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES))
-        return "may be aimed elsewhere by users who are no administrators";
-    return NULL;
+    {
+        const bool bReferral = IsRemote(hName);
+        *pstrWhy = bReferral ? "a referral of the network share"
+                             : "not a junction or a link: the way changed while it was walked";
+        return bReferral;
+    }
+    if (bIsTheLink && IsRemote(hName))
+        *pstrWhy = "a link on a network share, whose server says who made it";
+    else if (!AfxIsMadeByAdministrators(hName, &strOwner))
+        *pstrWhy = "a link that " + strOwner + " made, not an administrator";
+    else if (!AfxOnlyAdministratorsMay(hName, FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES))
+        *pstrWhy = "a link that " + strOwner + " made, but users who are no administrators may aim elsewhere";
+    else
+    {
+        *pstrWhy = "a link that " + strOwner + " made, and only administrators may change";
+        return true;
+    }
+    return false;
 }
 
 bool IsFolder(HANDLE hName)
@@ -390,12 +403,11 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
             }
             if (LeadsElsewhere(hName, pszFinal, pszParentFinal, &bIsTheLink))
             {
-                CString strOwner = "nobody known";
+                CString strWhy;
                 wchar_t* pszTo = NULL;
-                if (const char* pszWhyNot = WhyNotFollowed(hName, bIsTheLink, &strOwner))
+                if (!MayFollow(hName, bIsTheLink, &strWhy))
                 {
-                    AfxLog("%s, a junction or a symbolic link of %s, %s: not followed",
-                           (const char*)DisplayPath(pszPath), (const char*)strOwner, pszWhyNot);
+                    AfxLog("%s, %s: not followed", (const char*)DisplayPath(pszPath), (const char*)strWhy);
                     dwError = ERROR_UNTRUSTED_MOUNT_POINT_;
                 }
                 else if ((pszTo = LinkDestination(hName, bIsTheLink, pszPath)) == NULL ||
@@ -407,9 +419,8 @@ BOOL CTargetFolder::Walk(wchar_t* pszPath, BOOL bCreate, DWORD* pdwError)
                 }
                 else
                 {
-                    AfxLog("%s leads to %s, as %s made it and only administrators may change it: followed",
-                           (const char*)DisplayPath(pszPath), (const char*)DisplayPath(pszTo),
-                           (const char*)strOwner);
+                    AfxLog("%s, %s, leads to %s: followed", (const char*)DisplayPath(pszPath),
+                           (const char*)strWhy, (const char*)DisplayPath(pszTo));
                     // The rest of the way goes on from where the link leads, from that path's root.
                     wchar_t* pszRest = JoinPath(pszTo, bLast ? NULL : pszEnd + 1);
                     free(pszPath);
