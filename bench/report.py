@@ -160,8 +160,8 @@ def main():
         out.append(NSIS_MISSING)
 
     out.append("")
-    # The packages a publisher sends are stamped on the shipped executable; runs before those were stamped
-    # on it as well measured the timed ones.
+    # The sizes are those of the packages stamped on the shipped executable, which publishers send; results
+    # of a run that stamped none there give those of the timed packages.
     on_shipped = any(kind == "shipped_compressed" for _, kind in packages)
     stored, compressed = ("shipped_stored", "shipped_compressed") if on_shipped else ("quillbrook",
                                                                                       "quillbrook_compressed")

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Times Quillbrook's unattended install, of its compressed package and of the same database stored,
 # against a native copy, an empty Windows process, the three floors (bench/Floor.cpp: the same job in plain
-# Win32, with and without shell32, and without it but flushing the database), the stored package unchecked (stamped with the integrity entry's
-# placeholder) and NSIS (bench/PricelistSetup.nsi, stored, zlib and solid LZMA; run only where 32-bit
-# programs run, its packages' sizes measured everywhere), for price-list-shaped databases of 704,512 bytes,
-# 64 MiB and 256 MiB; measures each installer's peak private memory and the sizes of the executables and
-# packages (the sizes compared on packages of the shipped executable); times the generator stamping the
-# 64 MiB database, built for this machine and, beside it, its Windows build under Wine, and compressing it
-# on all the machine's processors against makensis with solid LZMA; writes the table and the chart into
-# docs/BENCHMARKS.md and docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
+# Win32, with and without shell32, and without it but flushing the database), the stored package unchecked
+# (stamped with the integrity entry's placeholder) and NSIS (bench/PricelistSetup.nsi, stored, zlib and
+# solid LZMA; run only where 32-bit programs run, its packages' sizes measured everywhere), for
+# price-list-shaped databases of 704,512 bytes, 64 MiB and 256 MiB; measures each installer's peak private
+# memory and the sizes of the executables and packages (the sizes compared on packages of the shipped
+# executable); times the generator stamping the 64 MiB database, built for this machine and, beside it, its
+# Windows build under Wine, and compressing it on all the machine's processors against makensis with solid
+# LZMA; writes the table and the chart into docs/BENCHMARKS.md and docs/benchmarks.png. See
+# docs/BENCHMARKS.md for the method.
 #
 # The Windows programs are those this machine runs (scripts/wine-arch.sh): 32-bit ones, or where no
 # 32-bit program runs, the 64-bit twins of scripts/build.sh under 64-bit Wine, without NSIS.
@@ -349,7 +350,8 @@ for entry in "${sizes[@]}"; do
     grep " $size " "$results/memory.txt" | awk '{printf "peak private %s: %d KiB\n", $1, $3}'
 
     rm -f "$payload" "$old" "$quillbrook" "$quillbrook_compressed" "$quillbrook_unchecked" "$floor" "$floor_k32" \
-        "$floor_durable" "$shipped_stored" "$shipped_compressed" "$nsis_stored" "$nsis_zlib" "$nsis_lzma" "$target_unix"
+        "$floor_durable" "$shipped_stored" "$shipped_compressed" "$nsis_stored" "$nsis_zlib" "$nsis_lzma" \
+        "$target_unix"
 done
 
 echo
