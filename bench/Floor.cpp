@@ -1,14 +1,16 @@
 // The least a price-list install can do, written straight against Win32: read the target path, create
 // its folder, write the payload in one call, delete the host's stale file, store the date. No dialog, no
-// temporary file, no flush, no checks beyond what keeps it from crashing. Whatever Quillbrook spends
-// above this program's time is the price of its own design.
+// temporary file, no flush (but in the durable build), no checks beyond what keeps it from crashing. Whatever
+// Quillbrook spends above this program's time is the price of its own design.
 //
 // The payload reaches it as it reaches Quillbrook: an MDB 129 resource stamped into a copy of this
 // executable by quillbrook-pack, mapped straight from the file.
 //
-// Built twice: bench-floor creates the folder with SHCreateDirectoryExA, as a program that imports
+// Built three times: bench-floor creates the folder with SHCreateDirectoryExA, as a program that imports
 // shell32 would; bench-floor-k32 (QB_FLOOR_KERNEL32_ONLY) with CreateDirectoryA over the path's parents,
-// so that it imports kernel32, user32 and advapi32 only, and Wine never loads shell32 for it.
+// so that it imports kernel32, user32 and advapi32 only, and Wine never loads shell32 for it;
+// bench-floor-durable is that one flushing the database to the disk before it goes on
+// (QB_FLOOR_DURABLE), as any program must that records a date only once the database cannot be lost.
 #include <windows.h>
 
 #ifndef QB_FLOOR_KERNEL32_ONLY
@@ -86,6 +88,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         return 4;
     DWORD cbWritten = 0;
     BOOL bWritten = WriteFile(hFile, pData, cbData, &cbWritten, NULL) && cbWritten == cbData;
+#ifdef QB_FLOOR_DURABLE
+    bWritten = bWritten && FlushFileBuffers(hFile);
+#endif
     CloseHandle(hFile);
     if (!bWritten)
         return 5;

@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Times Quillbrook's unattended install, of its compressed package and of the same database stored,
-# against a native copy, an empty Windows process, the two floors (bench/Floor.cpp: the same job in plain
-# Win32, with and without shell32), the stored package unchecked (stamped with the integrity entry's
-# placeholder) and NSIS (bench/PricelistSetup.nsi, stored, zlib and solid LZMA; run only where 32-bit
-# programs run, its packages' sizes measured everywhere), for price-list-shaped databases of 704,512 bytes,
-# 64 MiB and 256 MiB; measures each installer's peak private memory and the sizes of the executables and
-# packages; times the generator stamping the 64 MiB database, built for this machine and, beside it, its
-# Windows build under Wine, and compressing it against makensis with solid LZMA; writes the table and the
-# chart into docs/BENCHMARKS.md and docs/benchmarks.png. See docs/BENCHMARKS.md for the method.
+# against a native copy, an empty Windows process, the three floors (bench/Floor.cpp: the same job in plain
+# Win32, with and without shell32, and without it but flushing the database), the stored package unchecked
+# (stamped with the integrity entry's placeholder) and NSIS (bench/PricelistSetup.nsi, stored, zlib and
+# solid LZMA; run only where 32-bit programs run, its packages' sizes measured everywhere), for
+# price-list-shaped databases of 704,512 bytes, 64 MiB and 256 MiB; measures each installer's peak private
+# memory and the sizes of the executables and packages (the sizes compared on packages of the shipped
+# executable); times the generator stamping the 64 MiB database, built for this machine and, beside it, its
+# Windows build under Wine, and compressing it on all the machine's processors against makensis with solid
+# LZMA; writes the table and the chart into docs/BENCHMARKS.md and docs/benchmarks.png. See
+# docs/BENCHMARKS.md for the method.
 #
 # The Windows programs are those this machine runs (scripts/wine-arch.sh): 32-bit ones, or where no
 # 32-bit program runs, the 64-bit twins of scripts/build.sh under 64-bit Wine, without NSIS.
@@ -54,10 +56,12 @@ if [ -z "${QB_BENCH_INSIDE:-}" ]; then
         cmake -S bench -B $programs -G Ninja -DCMAKE_TOOLCHAIN_FILE="$root/$toolchain" >/dev/null
     fi
     cmake --build $programs
-    if $triple-objdump -p $programs/bin/bench-floor-k32.exe | grep -qi 'DLL Name: shell32'; then
-        echo "bench: bench-floor-k32.exe imports shell32" >&2
-        exit 1
-    fi
+    for floor in bench-floor-k32 bench-floor-durable; do
+        if $triple-objdump -p $programs/bin/$floor.exe | grep -qi 'DLL Name: shell32'; then
+            echo "bench: $floor.exe imports shell32" >&2
+            exit 1
+        fi
+    done
     # Everything Windows runs on one CPU: a Wine process makes hundreds of round trips to the
     # wineserver, and in this virtual machine a wake-up on the other CPU costs tens of microseconds
     # more, at random (an empty process takes 15 or 40 ms unpinned, 17 +/- 1 ms pinned). The memory
@@ -178,6 +182,7 @@ shipped=build/bin/Quillbrook.exe
     echo "fixed Quillbrook.exe $(stat -c %s "$bin/Quillbrook.exe")"
     echo "fixed bench-floor.exe $(stat -c %s "$bench_bin/bench-floor.exe")"
     echo "fixed bench-floor-k32.exe $(stat -c %s "$bench_bin/bench-floor-k32.exe")"
+    echo "fixed bench-floor-durable.exe $(stat -c %s "$bench_bin/bench-floor-durable.exe")"
     [ $nsis -eq 0 ] || echo "fixed nsis-stub $(stat -c %s /usr/share/nsis/Stubs/zlib-x86-unicode)"
     echo "shipped $shipped $(stat -c %s "$shipped")"
 } >"$results/sizes.now"
@@ -215,6 +220,9 @@ for entry in "${sizes[@]}"; do
     quillbrook_unchecked=$work/Unchecked-$size.exe
     floor=$work/FloorSetup-$size.exe
     floor_k32=$work/FloorK32Setup-$size.exe
+    floor_durable=$work/FloorDurableSetup-$size.exe
+    shipped_stored=$work/ShippedStored-$size.exe
+    shipped_compressed=$work/ShippedCompressed-$size.exe
     nsis_stored=$work/NsisStored-$size.exe
     nsis_zlib=$work/NsisZlib-$size.exe
     nsis_lzma=$work/NsisLzma-$size.exe
@@ -231,6 +239,15 @@ for entry in "${sizes[@]}"; do
     sample_db "$size" 2 "$old"
     stamp "$bench_bin/bench-floor.exe" "$floor" "$payload"
     stamp "$bench_bin/bench-floor-k32.exe" "$floor_k32" "$payload"
+    stamp "$bench_bin/bench-floor-durable.exe" "$floor_durable" "$payload"
+    # The sizes are those of the packages a publisher sends, stamped on the shipped executable; where that is
+    # not the one timed here, the same packages are stamped on it as well.
+    if [ "$shipped" = "build/bin/Quillbrook.exe" ]; then
+        shipped_stored=$quillbrook shipped_compressed=$quillbrook_compressed
+    else
+        stamp "$shipped" "$shipped_stored" "$payload"
+        stamp "$shipped" "$shipped_compressed" "$payload" --compress
+    fi
     if [ "$size" = 64M ]; then
         # The generator on the same database: built for this machine, and its Windows build under Wine, in the
         # same rounds. Each run writes and flushes a new package over the last one, from inputs in the page
@@ -243,9 +260,10 @@ for entry in "${sizes[@]}"; do
             -n native "$native_pack $options" -n windows "wine $bin/quillbrook-pack.exe $options" \
             >"$results/stamp-$size.txt"
         grep -E '^(Benchmark|  Time)' "$results/stamp-$size.txt"
-        # Compressing it, against makensis compressing it with solid LZMA, each on the one CPU of the run.
+        # Compressing it, against makensis compressing it with solid LZMA, each on the whole machine as a
+        # publisher's would be: the generator uses a thread for each processor it may run on, makensis one.
         lzma_options="-V1 -DLZMA -DPAYLOAD=$payload -DOUTFILE=$nsis_lzma $root/bench/PricelistSetup.nsi"
-        wine_limited 3600 "hyperfine on compressing" \
+        wine_limited 3600 "hyperfine on compressing" taskset -c "0-$((QB_BENCH_CPUS - 1))" \
             hyperfine -N --style basic -w 0 -r $((quick ? 1 : 3)) --export-json "$results/compress-$size.json" \
             --prepare "sh -c 'rm -f $stamped $nsis_lzma; sync; cat $payload $bin/Quillbrook.exe >/dev/null'" \
             -n quillbrook-pack "$native_pack $options --compress" -n makensis-lzma "makensis $lzma_options" \
@@ -261,24 +279,25 @@ for entry in "${sizes[@]}"; do
         [ -f "$nsis_lzma" ] || makensis -V1 -DLZMA "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_lzma" bench/PricelistSetup.nsi
         sized+=(nsis_lzma)
     fi
-    packages=(floor_k32 floor quillbrook quillbrook_compressed quillbrook_unchecked)
+    packages=(floor_k32 floor floor_durable quillbrook quillbrook_compressed quillbrook_unchecked)
     if [ $nsis -eq 1 ]; then
         makensis -V1 -DSTORED "-DPAYLOAD=$payload" "-DOUTFILE=$nsis_stored" bench/PricelistSetup.nsi
         packages+=(nsis_stored "${sized[@]}")
     fi
     payload_bytes=$(stat -c %s "$payload")
-    for package in "${packages[@]}" "${sized[@]}"; do
+    for package in "${packages[@]}" "${sized[@]}" shipped_stored shipped_compressed; do
         echo "package $size $package $(stat -c %s "${!package}") $payload_bytes" >>"$results/sizes.txt"
     done
 
     reset="$root/bench/reset.sh $old $target_unix $stale_unix"
-    names=(cp empty floor-k32 floor quillbrook quillbrook-compressed quillbrook-unchecked)
-    inputs=("$payload" "$bench_bin/bench-empty.exe" "$floor_k32" "$floor" "$quillbrook" "$quillbrook_compressed"
-        "$quillbrook_unchecked")
+    names=(cp empty floor-k32 floor floor-durable quillbrook quillbrook-compressed quillbrook-unchecked)
+    inputs=("$payload" "$bench_bin/bench-empty.exe" "$floor_k32" "$floor" "$floor_durable" "$quillbrook"
+        "$quillbrook_compressed" "$quillbrook_unchecked")
     commands=("cp $payload $target_unix"
         "wine $bench_bin/bench-empty.exe"
         "wine $floor_k32"
         "wine $floor"
+        "wine $floor_durable"
         "wine $quillbrook /Automation"
         "wine $quillbrook_compressed /Automation"
         "wine $quillbrook_unchecked /Automation")
@@ -331,7 +350,8 @@ for entry in "${sizes[@]}"; do
     grep " $size " "$results/memory.txt" | awk '{printf "peak private %s: %d KiB\n", $1, $3}'
 
     rm -f "$payload" "$old" "$quillbrook" "$quillbrook_compressed" "$quillbrook_unchecked" "$floor" "$floor_k32" \
-        "$nsis_stored" "$nsis_zlib" "$nsis_lzma" "$target_unix"
+        "$floor_durable" "$shipped_stored" "$shipped_compressed" "$nsis_stored" "$nsis_zlib" "$nsis_lzma" \
+        "$target_unix"
 done
 
 echo

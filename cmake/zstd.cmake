@@ -35,7 +35,11 @@ if(CMAKE_SIZEOF_VOID_P EQUAL 4)
     target_compile_options(qb_zstd_decoder PRIVATE -Os -fno-asynchronous-unwind-tables)
 endif()
 
+# The generator compresses in worker threads, as Debian's libzstd can: with ZSTD_MULTITHREAD the library
+# makes them with Windows' own threads, locks and condition variables (Vista and later).
 qb_zstd_library(qb_zstd ${qb_zstd_common} ${qb_zstd_decompress} common/pool.c common/threading.c
     compress/fse_compress.c compress/hist.c compress/huf_compress.c compress/zstd_compress.c
     compress/zstd_compress_literals.c compress/zstd_compress_sequences.c compress/zstd_compress_superblock.c
-    compress/zstd_double_fast.c compress/zstd_fast.c compress/zstd_lazy.c compress/zstd_ldm.c compress/zstd_opt.c)
+    compress/zstd_double_fast.c compress/zstd_fast.c compress/zstd_lazy.c compress/zstd_ldm.c compress/zstd_opt.c
+    compress/zstdmt_compress.c)
+target_compile_definitions(qb_zstd PRIVATE ZSTD_MULTITHREAD)

@@ -3,6 +3,7 @@
 #include "MappedRead.h"
 
 #include <stdlib.h>
+#include <string.h>
 
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
@@ -98,11 +99,10 @@ BOOL CZstdSource::Rewind(DWORD* pdwError)
     return TRUE;
 }
 
-BOOL CZstdSource::Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError)
+BOOL CZstdSource::Decode(DWORD cbWanted, DWORD* pcbDecoded, DWORD* pdwError)
 {
-    *ppb = m_pbBuffer;
-    *pcb = 0;
-    ZSTD_outBuffer output = {m_pbBuffer, kDecodedPiece, 0};
+    *pcbDecoded = 0;
+    ZSTD_outBuffer output = {m_pbBuffer, cbWanted, 0};
     ZSTD_inBuffer input = {m_pbFrame, m_cbFrame, m_cbFrameRead};
     // Until the piece is full or the frame ends: the decoder may give less than it could at a block's end.
     // The frame is read from the package's mapped image, which a dropped share cannot page in: the decoder
@@ -127,18 +127,29 @@ BOOL CZstdSource::Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError)
     }
     m_bEnded = m_bEnded || cbHint == 0;
     m_cbFrameRead = (DWORD)input.pos;
-    m_cbDecoded += output.pos;
-    XXH64_update((XXH64_state_t*)m_pState, m_pbBuffer, output.pos);
+    *pcbDecoded = (DWORD)output.pos;
+    return TRUE;
+}
+
+BOOL CZstdSource::Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError)
+{
+    *ppb = m_pbBuffer;
+    *pcb = 0;
+    DWORD cbPiece = 0;
+    if (!Decode(kDecodedPiece, &cbPiece, pdwError))
+        return FALSE;
+    m_cbDecoded += cbPiece;
+    XXH64_update((XXH64_state_t*)m_pState, m_pbBuffer, cbPiece);
     // Whatever decodes to another length or other bytes than the package recorded is not its database.
-    const bool bOver = m_cbDecoded > m_cbLength || (output.pos == 0 && !m_bEnded);
-    const bool bWrongAtEnd = m_bEnded && (m_cbDecoded != m_cbLength || input.pos != input.size ||
+    const bool bOver = m_cbDecoded > m_cbLength || (cbPiece == 0 && !m_bEnded);
+    const bool bWrongAtEnd = m_bEnded && (m_cbDecoded != m_cbLength || m_cbFrameRead != m_cbFrame ||
                                           XXH64_digest((XXH64_state_t*)m_pState) != m_ullHash);
     if (bOver || bWrongAtEnd)
     {
         *pdwError = ERROR_INVALID_DATA;
         return FALSE;
     }
-    *pcb = (DWORD)output.pos;
+    *pcb = cbPiece;
     return TRUE;
 }
 
@@ -147,22 +158,36 @@ BOOL CZstdSource::IsHeldBy(const CTargetFolder& folder)
     CFile file;
     if (!file.OpenToCompare(folder, m_cbLength))
         return FALSE;
+    // A target of the database's size with other bytes is told apart by its first piece, as a stored
+    // database's is, without reading it whole: over a share, that would be one more read of the database
+    // for every install. The frame's start decodes in a fraction of that time; the writes that follow
+    // start the decoder again. A frame that cannot be decoded holds no target, and fails the write.
+    DWORD dwError = ERROR_SUCCESS, cbFirst = 0;
+    const DWORD cbWanted = m_cbLength < kHashedPiece ? (DWORD)m_cbLength : kHashedPiece;
+    if (!Rewind(&dwError) || !Decode(cbWanted, &cbFirst, &dwError) || cbFirst != cbWanted)
+        return FALSE;
     XXH64_state_t* pState = XXH64_createState();
     BYTE* pBuffer = (BYTE*)malloc(kHashedPiece);
     BOOL bSame = FALSE;
     if (pState != NULL && pBuffer != NULL)
     {
         XXH64_reset(pState, 0);
-        ULONGLONG cbLeft = m_cbLength;
+        ULONGLONG cbDone = 0;
         CFileException error;
         DWORD cbRead = 0;
-        while (cbLeft > 0 && file.Read(pBuffer, kHashedPiece, &cbRead, &error) && cbRead != 0 &&
-               cbRead <= cbLeft)
+        while (cbDone < m_cbLength && file.Read(pBuffer, kHashedPiece, &cbRead, &error) && cbRead != 0 &&
+               cbRead <= m_cbLength - cbDone)
         {
+            if (cbDone < cbFirst)
+            {
+                const DWORD cbCompared = cbFirst - (DWORD)cbDone < cbRead ? cbFirst - (DWORD)cbDone : cbRead;
+                if (memcmp(pBuffer, m_pbBuffer + cbDone, cbCompared) != 0)
+                    break;
+            }
             XXH64_update(pState, pBuffer, cbRead);
-            cbLeft -= cbRead;
+            cbDone += cbRead;
         }
-        bSame = cbLeft == 0 && XXH64_digest(pState) == m_ullHash;
+        bSame = cbDone == m_cbLength && XXH64_digest(pState) == m_ullHash;
     }
     free(pBuffer);
     XXH64_freeState(pState);

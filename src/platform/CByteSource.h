@@ -65,11 +65,14 @@ public:
 
     BOOL Rewind(DWORD* pdwError) override;
     BOOL Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError) override;
-    // Compares the file's length and hash with what the frame decodes to, without decoding it.
+    // Compares the file's first bytes with the frame's start, decoded, then its length and hash with what
+    // the whole frame decodes to, without decoding the rest.
     BOOL IsHeldBy(const CTargetFolder& folder) override;
 
 private:
     void Free();
+    // Decodes the frame's next bytes into the buffer, until it holds cbWanted of them or the frame ends.
+    BOOL Decode(DWORD cbWanted, DWORD* pcbDecoded, DWORD* pdwError);
 
     const BYTE* m_pbFrame;
     DWORD m_cbFrame;

@@ -761,3 +761,35 @@ TEST_F(InstallFaults, ACompressedDatabaseThatDecodesToOtherBytesIsAFailedWrite)
         EXPECT_TRUE(PreviousCopies(dir).empty());
     }
 }
+
+namespace
+{
+ULONGLONG g_cbRead;
+BOOL WINAPI CountedReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nToRead, LPDWORD lpRead, LPOVERLAPPED lpOv)
+{
+    const BOOL bRead = kRealSystemCalls.ReadFile(hFile, lpBuffer, nToRead, lpRead, lpOv);
+    g_cbRead += bRead ? *lpRead : 0;
+    return bRead;
+}
+} // namespace
+
+TEST_F(InstallFaults, ATargetOfTheDatabasesSizeWithOtherBytesIsToldApartByItsFirstPiece)
+{
+    // Read whole before it is replaced, a target on a share would cost one more read of the database, for
+    // a stored package or a compressed one.
+    PackageContents contents = ExampleContents(payload);
+    contents.compress = true;
+    for (const std::string& installed : {package, MakePackage(dir.path(), contents, "Compressed.exe")})
+    {
+        SCOPED_TRACE(installed);
+        WriteFileBytes(target, JetDatabase(payload.size(), 5));
+        ScopedPackageResources resources(installed);
+        ScopedSysCall counted(sys.ReadFile, CountedReadFile);
+        g_cbRead = 0;
+        TestDlg dlg;
+        dlg.m_bUnattended = TRUE;
+        EXPECT_EQ(0, RunDialog(dlg, nullptr));
+        EXPECT_EQ(payload, ReadFileBytes(target));
+        EXPECT_LE(g_cbRead, 64u << 10);
+    }
+}

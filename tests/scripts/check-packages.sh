@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
 # The fixed executable and stamped packages as the standard tools see them: binutils' objdump, icoutils'
 # wrestool, pefile; the same packages from the generator built for this machine and from its Windows build
-# (under Wine), and from run to run; then the release script, tools/pack/release.sh, run with a throwaway
-# certificate and no Wine, after which the signed package must still install. Usage: check-packages.sh
-# BUILD_DIR NATIVE_PACK [SHIPPED_EXE] (the Windows programs run through BUILD_DIR's Wine); NATIVE_PACK is the
-# generator built for this machine; SHIPPED_EXE, the 32-bit Quillbrook.exe beside a 64-bit build, is
-# stamped too.
+# (under Wine), from run to run, and compressed in one worker thread or several; then the release script,
+# tools/pack/release.sh, run with a throwaway certificate and no Wine, after which the signed package must
+# still install. Usage: check-packages.sh BUILD_DIR NATIVE_PACK [SHIPPED_EXE] (the Windows programs run
+# through BUILD_DIR's Wine); NATIVE_PACK is the generator built for this machine; SHIPPED_EXE, the 32-bit
+# Quillbrook.exe beside a 64-bit build, is stamped too.
 set -euo pipefail
 build=$(cd "$1" && pwd)
 native=${2:-}
@@ -83,6 +83,17 @@ stamp "$fixed" "$work/Example.exe" "${example_settings[@]}"
 cmp -s "$work/Example.exe" "$example" && cmp -s "$work/Again.exe" "$example" ||
     fail "the example package differs from one run to the next"
 
+# The generator compresses in as many worker threads as the process may use, and the frame must not depend
+# on how many: a database of more than one of the library's jobs (32 MiB each), compressed with the
+# machine's processors, with one (taskset), and by the Windows generator.
+echo "A database of two compression jobs, from either generator and from one worker thread"
+wine_run "$build/bin/quillbrook-sample-db.exe" --size 40M --seed 5 --out "$work/Large.mdb"
+stamp "$fixed" "$work/Large.exe" --database "$work/Large.mdb" --compress --date 2024-01-09
+taskset -c 0 "$native" --base "$fixed" --out "$work/OneWorker.exe" --database "$work/Large.mdb" --compress \
+    --date 2024-01-09 >/dev/null 2>&1 || fail "the native generator cannot compress on one processor"
+cmp -s "$work/Large.exe" "$work/OneWorker.exe" ||
+    fail "the generator compresses differently in one worker thread than in $(nproc)"
+
 if [ -n "${3:-}" ]; then
     echo "A package stamped on the shipped 32-bit executable"
     stamp "$3" "$work/Shipped.exe" "${example_settings[@]}"
@@ -104,7 +115,7 @@ done
 grep -q "file format pei-i386" <(x86_64-w64-mingw32-objdump -f "$work/Fixture32.exe") ||
     fail "the 32-bit fixture's package is not PE32"
 
-echo "The release script: a 24 MiB package made (compressed), checked, signed with a timestamp and verified, without Wine"
+echo "The release script: a 40 MiB package made (compressed), checked, signed with a timestamp and verified, without Wine"
 # The script where it lies in the tree, so that it finds the native generator by itself. With no network
 # here, osslsigncode's own timestamp authority, with a throwaway certificate, stands in for the server that
 # -ts asks. Wine's commands are shadowed by ones that leave a mark.
@@ -127,7 +138,6 @@ release() {
     PATH="$work/no-wine:$PATH" BASE="$fixed" CERT="$work/cert.pem" KEY="$work/key.pem" CAFILE="$work/ca.pem" \
         TSA_CERT="$work/tsa.pem" TSA_KEY="$work/tsa-key.pem" sh "$work/tree/tools/pack/release.sh" "$@"
 }
-wine_run "$build/bin/quillbrook-sample-db.exe" --size 24M --seed 5 --out "$work/Large.mdb"
 release "$work/Signed.exe" --database "$work/Large.mdb" --shared-folder 1 --settings-key "$key" \
     --path-value "$key" >"$work/show.out" 2>"$work/release.err" || fail "the release script failed: $(cat "$work/release.err")"
 [ ! -e "$work/Signed-unsigned.exe" ] && [ ! -e "$work/Signed-signed.exe" ] || fail "the release script left files"

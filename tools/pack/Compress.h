@@ -4,8 +4,8 @@
 #include "pack/PackageEntries.h"
 
 // One Zstandard frame holding the database, with its size recorded and a window of at most 8 MiB. The same
-// database always gives the same bytes, here and in the generator's other build: the same library version
-// and parameters, in one thread.
+// database always gives the same bytes, here and in the generator's other build, on any machine: the same
+// library version and parameters, in worker threads whose number changes nothing.
 Bytes CompressDatabase(const uint8_t* data, size_t size);
 
 // What a frame decodes to, as far as it decodes: complete is false when the decoder stopped before the

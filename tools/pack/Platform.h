@@ -75,3 +75,6 @@ void WriteErr(const std::string& text);
 
 // By the system's own implementation.
 std::array<uint8_t, 32> Sha256(const uint8_t* data, size_t size);
+
+// How many processors the process may run on (its affinity), at least 1.
+unsigned UsableProcessors();

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sched.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -217,4 +218,13 @@ std::array<uint8_t, 32> Sha256(const uint8_t* data, size_t size)
     if (EVP_Digest(data, size, digest.data(), &length, EVP_sha256(), nullptr) != 1 || length != digest.size())
         Fail("cannot compute the database's SHA-256: libcrypto refuses to");
     return digest;
+}
+
+unsigned UsableProcessors()
+{
+    cpu_set_t set;
+    if (sched_getaffinity(0, sizeof set, &set) != 0)
+        return 1;
+    const int count = CPU_COUNT(&set);
+    return count > 1 ? (unsigned)count : 1;
 }

@@ -290,3 +290,14 @@ std::array<uint8_t, 32> Sha256(const uint8_t* data, size_t size)
         Fail("cannot compute the database's SHA-256: the system's bcrypt.dll is missing or refuses to");
     return digest;
 }
+
+unsigned UsableProcessors()
+{
+    DWORD_PTR process = 0, system = 0;
+    if (!GetProcessAffinityMask(GetCurrentProcess(), &process, &system))
+        return 1;
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1)
+        count++;
+    return count > 1 ? count : 1;
+}
