@@ -18,6 +18,7 @@ namespace
 const DWORD kDecodedPiece = 1u << 20;
 // Files are hashed in the pieces CFile::HasContents compares in.
 const DWORD kHashedPiece = 64u << 10;
+static_assert(2 * kHashedPiece <= kDecodedPiece, "IsHeldBy reads a file behind the first piece decoded");
 } // namespace
 
 void CMemorySource::Attach(const void* pData, DWORD cbData)
@@ -127,17 +128,7 @@ BOOL CZstdSource::Decode(DWORD cbWanted, DWORD* pcbDecoded, DWORD* pdwError)
     }
     m_bEnded = m_bEnded || cbHint == 0;
     m_cbFrameRead = (DWORD)input.pos;
-    *pcbDecoded = (DWORD)output.pos;
-    return TRUE;
-}
-
-BOOL CZstdSource::Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError)
-{
-    *ppb = m_pbBuffer;
-    *pcb = 0;
-    DWORD cbPiece = 0;
-    if (!Decode(kDecodedPiece, &cbPiece, pdwError))
-        return FALSE;
+    const DWORD cbPiece = (DWORD)output.pos;
     m_cbDecoded += cbPiece;
     XXH64_update((XXH64_state_t*)m_pState, m_pbBuffer, cbPiece);
     // Whatever decodes to another length or other bytes than the package recorded is not its database.
@@ -149,8 +140,14 @@ BOOL CZstdSource::Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError)
         *pdwError = ERROR_INVALID_DATA;
         return FALSE;
     }
-    *pcb = cbPiece;
+    *pcbDecoded = cbPiece;
     return TRUE;
+}
+
+BOOL CZstdSource::Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError)
+{
+    *ppb = m_pbBuffer;
+    return Decode(kDecodedPiece, pcb, pdwError);
 }
 
 BOOL CZstdSource::IsHeldBy(const CTargetFolder& folder)
@@ -166,30 +163,21 @@ BOOL CZstdSource::IsHeldBy(const CTargetFolder& folder)
     const DWORD cbWanted = m_cbLength < kHashedPiece ? (DWORD)m_cbLength : kHashedPiece;
     if (!Rewind(&dwError) || !Decode(cbWanted, &cbFirst, &dwError) || cbFirst != cbWanted)
         return FALSE;
-    XXH64_state_t* pState = XXH64_createState();
-    BYTE* pBuffer = (BYTE*)malloc(kHashedPiece);
-    BOOL bSame = FALSE;
-    if (pState != NULL && pBuffer != NULL)
+    // The file is read behind the piece decoded, and hashed in the state the writes reset when they start.
+    XXH64_reset((XXH64_state_t*)m_pState, 0);
+    BYTE* pbRead = m_pbBuffer + kHashedPiece;
+    ULONGLONG cbDone = 0;
+    CFileException error;
+    DWORD cbRead = 0;
+    while (cbDone < m_cbLength && file.Read(pbRead, kHashedPiece, &cbRead, &error) && cbRead != 0 &&
+           cbRead <= m_cbLength - cbDone)
     {
-        XXH64_reset(pState, 0);
-        ULONGLONG cbDone = 0;
-        CFileException error;
-        DWORD cbRead = 0;
-        while (cbDone < m_cbLength && file.Read(pBuffer, kHashedPiece, &cbRead, &error) && cbRead != 0 &&
-               cbRead <= m_cbLength - cbDone)
-        {
-            if (cbDone < cbFirst)
-            {
-                const DWORD cbCompared = cbFirst - (DWORD)cbDone < cbRead ? cbFirst - (DWORD)cbDone : cbRead;
-                if (memcmp(pBuffer, m_pbBuffer + cbDone, cbCompared) != 0)
-                    break;
-            }
-            XXH64_update(pState, pBuffer, cbRead);
-            cbDone += cbRead;
-        }
-        bSame = cbDone == m_cbLength && XXH64_digest(pState) == m_ullHash;
+        const DWORD cbLeftOfFirst = cbDone < cbFirst ? cbFirst - (DWORD)cbDone : 0;
+        if (cbLeftOfFirst != 0 &&
+            memcmp(pbRead, m_pbBuffer + cbDone, cbLeftOfFirst < cbRead ? cbLeftOfFirst : cbRead) != 0)
+            break;
+        XXH64_update((XXH64_state_t*)m_pState, pbRead, cbRead);
+        cbDone += cbRead;
     }
-    free(pBuffer);
-    XXH64_freeState(pState);
-    return bSame;
+    return cbDone == m_cbLength && XXH64_digest((XXH64_state_t*)m_pState) == m_ullHash;
 }

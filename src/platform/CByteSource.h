@@ -71,7 +71,8 @@ public:
 
 private:
     void Free();
-    // Decodes the frame's next bytes into the buffer, until it holds cbWanted of them or the frame ends.
+    // Decodes the frame's next bytes into the buffer, until it holds cbWanted of them or the frame ends, and
+    // fails where they are not the database the package recorded.
     BOOL Decode(DWORD cbWanted, DWORD* pcbDecoded, DWORD* pdwError);
 
     const BYTE* m_pbFrame;
