@@ -131,8 +131,9 @@ BOOL CZstdSource::Decode(DWORD cbWanted, DWORD* pcbDecoded, DWORD* pdwError)
     const DWORD cbPiece = (DWORD)output.pos;
     m_cbDecoded += cbPiece;
     XXH64_update((XXH64_state_t*)m_pState, m_pbBuffer, cbPiece);
-    // Whatever decodes to another length or other bytes than the package recorded is not its database.
-    const bool bOver = m_cbDecoded > m_cbLength || (cbPiece == 0 && !m_bEnded);
+    // Whatever decodes to another length or other bytes than the package recorded is not its database; a
+    // piece short of what was wanted before the frame's end is a frame cut short.
+    const bool bOver = m_cbDecoded > m_cbLength || (cbPiece < cbWanted && !m_bEnded);
     const bool bWrongAtEnd = m_bEnded && (m_cbDecoded != m_cbLength || m_cbFrameRead != m_cbFrame ||
                                           XXH64_digest((XXH64_state_t*)m_pState) != m_ullHash);
     if (bOver || bWrongAtEnd)

@@ -20,9 +20,10 @@ public:
     // Starts again at the first byte; FALSE, with a Win32 error, when it cannot.
     virtual BOOL Rewind(DWORD* pdwError) = 0;
     // The next piece: *ppb and *pcb, valid until the next call; *pcb is 0 after the last. FALSE, with a Win32
-    // error, when the bytes cannot be had: what came before them was handed out whole.
+    // error, when the bytes cannot be had: what came before them was handed out whole. Only after Rewind.
     virtual BOOL Next(const BYTE** ppb, DWORD* pcb, DWORD* pdwError) = 0;
-    // TRUE when the target that the way held leads to exists and holds exactly these bytes already.
+    // TRUE when the target that the way held leads to exists and holds exactly these bytes already. Where
+    // the next piece would come from is then unknown, until Rewind.
     virtual BOOL IsHeldBy(const CTargetFolder& folder) = 0;
 
 protected:

@@ -793,3 +793,19 @@ TEST_F(InstallFaults, ATargetOfTheDatabasesSizeWithOtherBytesIsToldApartByItsFir
         EXPECT_LE(g_cbRead, 64u << 10);
     }
 }
+
+TEST_F(InstallFaults, AnEmptyCompressedDatabaseAlreadyInPlaceIsLeftAlone)
+{
+    // Its first piece is empty, and must not be taken for a frame cut short.
+    PackageContents contents = ExampleContents(Bytes());
+    contents.compress = true;
+    ScopedPackageResources resources(MakePackage(dir.path(), contents, "Empty.exe"));
+    WriteFileBytes(target, Bytes());
+    const BY_HANDLE_FILE_INFORMATION before = FileInformation(target);
+    TestDlg dlg;
+    dlg.m_bUnattended = TRUE;
+    EXPECT_EQ(0, RunDialog(dlg, nullptr));
+    const BY_HANDLE_FILE_INFORMATION after = FileInformation(target);
+    EXPECT_EQ(before.nFileIndexLow, after.nFileIndexLow) << "the same file, not written again";
+    EXPECT_EQ(before.ftLastWriteTime.dwLowDateTime, after.ftLastWriteTime.dwLowDateTime);
+}

@@ -163,11 +163,7 @@ TEST_F(Install, ADatabaseAlreadyInPlaceIsLeftAloneWhileTheHostHasItOpen)
     WriteFileBytes(dir / "Stale.dat", Bytes(1, 1));
     SetHost(target, std::string("Stale.dat"));
     auto identity = [&] {
-        HANDLE file = CreateFileA(target.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, 0, nullptr);
-        BY_HANDLE_FILE_INFORMATION info = {};
-        GetFileInformationByHandle(file, &info);
-        CloseHandle(file);
+        const BY_HANDLE_FILE_INFORMATION info = FileInformation(target);
         return std::make_tuple(info.nFileIndexHigh, info.nFileIndexLow, info.ftLastWriteTime.dwHighDateTime,
                                info.ftLastWriteTime.dwLowDateTime);
     };

@@ -71,6 +71,16 @@ bool FileExists(const std::string& path)
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+BY_HANDLE_FILE_INFORMATION FileInformation(const std::string& path)
+{
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    BY_HANDLE_FILE_INFORMATION info = {};
+    GetFileInformationByHandle(file, &info);
+    CloseHandle(file);
+    return info;
+}
+
 Bytes ReadFileBytes(const std::string& path)
 {
     // Wide, so that a \\?\ path may be longer than the 8-bit functions take.

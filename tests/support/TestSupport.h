@@ -34,6 +34,8 @@ private:
 
 void RemoveTree(const std::string& path);
 bool FileExists(const std::string& path);
+// Which file a path names and when it was last written (zeros where none), to tell a file left alone.
+BY_HANDLE_FILE_INFORMATION FileInformation(const std::string& path);
 Bytes ReadFileBytes(const std::string& path);
 void WriteFileBytes(const std::string& path, const Bytes& bytes);
 // The names in a folder (files and folders, without "." and "..").
