@@ -7,6 +7,7 @@
 #include <xxhash.h>
 #include <zstd.h>
 
+#include <algorithm>
 #include <memory>
 
 namespace
@@ -63,7 +64,10 @@ Bytes CompressDatabase(const uint8_t* data, size_t size)
     // cuts such a frame into jobs by the database's size alone, so it is the same bytes whatever the number
     // of workers, whereas a frame made in the calling thread would differ. A library built without threads
     // refuses, rather than make other packages.
-    Check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_nbWorkers, (int)UsableProcessors()), "worker threads");
+    // A 32-bit generator keeps to four: each takes about 100 MiB of its address space (tables, a job of 32 MiB
+    // and its output) beside the database.
+    const unsigned workers = sizeof(void*) == 4 ? std::min(UsableProcessors(), 4u) : UsableProcessors();
+    Check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_nbWorkers, (int)workers), "worker threads");
     Bytes frame(ZSTD_compressBound(size));
     const size_t written = ZSTD_compress2(context.get(), frame.data(), frame.size(), data, size);
     Check(written, "frame");
@@ -79,10 +83,12 @@ DecodedFrame DecodeFrame(const uint8_t* frame, size_t size)
         throw std::bad_alloc();
     // Any window: a frame the installer refuses for its window is still shown for what it holds.
     ZSTD_DCtx_setParameter(context.get(), ZSTD_d_windowLogMax, ZSTD_WINDOWLOG_MAX);
+    // The header's size is only a hint: a damaged one may claim gigabytes for a frame of a few bytes, more
+    // than a 32-bit process could ever hold. Room is made for at most 256 MiB ahead; the rest as it comes.
     const unsigned long long recorded = ZSTD_getFrameContentSize(frame, size);
-    const uint64_t kLimit = 4ull << 30;
+    const uint64_t kLimit = std::min<uint64_t>(4ull << 30, decoded.bytes.max_size());
     if (recorded < kLimit)
-        decoded.bytes.reserve((size_t)recorded);
+        decoded.bytes.reserve((size_t)std::min<uint64_t>(recorded, 256u << 20));
     ZSTD_inBuffer input = {frame, size, 0};
     uint8_t piece[1 << 16];
     for (;;)
