@@ -135,8 +135,6 @@ bool OpensThroughUnixLinks()
     return s_bWine;
 }
 
-wchar_t* LinkPath(const LinkData* pLink, const BYTE* pbEnd, const wchar_t* pszLinkPath);
-
 // The path a junction's or a symbolic link's reparse data gives (pbEnd: where the data ends): a relative
 // one taken from the link's folder, or from its drive's root where it starts with a backslash. NULL for a
 // link of another kind, or a path that no file can have.
@@ -515,7 +513,7 @@ BOOL CTargetFolder::HasNamesMadeElsewhere(HANDLE hFile) const
         lStatus = sys.NtQueryInformationFile(hFile, ioStatus, pLinks, cbLinks, kFileHardLinkInformation);
         cbLinks = lStatus == kBufferOverflow && pLinks->cbNeeded > cbLinks ? pLinks->cbNeeded : 0;
     } while (cbLinks != 0);
-    BY_HANDLE_FILE_INFORMATION folder;
+    BY_HANDLE_FILE_INFORMATION folder = {};
     bool bElsewhere = false, bKnown = lStatus >= 0 && sys.GetFileInformationByHandle(m_hFolder, &folder);
     const LONGLONG llFolder = (LONGLONG)((ULONGLONG)folder.nFileIndexHigh << 32 | folder.nFileIndexLow);
     const FileLinkEntry* pEntry = &pLinks->first;
