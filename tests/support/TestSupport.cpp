@@ -73,8 +73,8 @@ bool FileExists(const std::string& path)
 
 BY_HANDLE_FILE_INFORMATION FileInformation(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
     BY_HANDLE_FILE_INFORMATION info = {};
     GetFileInformationByHandle(file, &info);
     CloseHandle(file);

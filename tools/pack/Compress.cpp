@@ -63,9 +63,8 @@ Bytes CompressDatabase(const uint8_t* data, size_t size)
     // Always in worker threads, one for each processor the publisher's machine gives the process: the library
     // cuts such a frame into jobs by the database's size alone, so it is the same bytes whatever the number
     // of workers, whereas a frame made in the calling thread would differ. A library built without threads
-    // refuses, rather than make other packages.
-    // A 32-bit generator keeps to four: each takes about 100 MiB of its address space (tables, a job of 32 MiB
-    // and its output) beside the database.
+    // refuses, rather than make other packages. A 32-bit generator keeps to four: each takes about 100 MiB
+    // of its address space (its tables, a job of 32 MiB and the job's output) beside the database.
     const unsigned workers = sizeof(void*) == 4 ? std::min(UsableProcessors(), 4u) : UsableProcessors();
     Check(ZSTD_CCtx_setParameter(context.get(), ZSTD_c_nbWorkers, (int)workers), "worker threads");
     Bytes frame(ZSTD_compressBound(size));
