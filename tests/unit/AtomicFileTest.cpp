@@ -67,11 +67,7 @@ protected:
 // The file's identity on its volume: it changes when the file is replaced, not when it is written in place.
 ULONGLONG FileIndex(const std::string& path)
 {
-    HANDLE file = CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    BY_HANDLE_FILE_INFORMATION info = {};
-    GetFileInformationByHandle(file, &info);
-    CloseHandle(file);
+    const BY_HANDLE_FILE_INFORMATION info = FileInformation(path);
     return ((ULONGLONG)info.nFileIndexHigh << 32) | info.nFileIndexLow;
 }
 
